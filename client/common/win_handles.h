@@ -1,0 +1,78 @@
+#pragma once
+// One owning type per handle kind, in the spirit of WIL's unique_* types.
+#include <windows.h>
+#include <wininet.h>
+
+#include <utility>
+
+template <typename Handle, typename Traits>
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(Handle h) : handle_(h) {}
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    ~UniqueHandle() { reset(); }
+
+    Handle get() const { return handle_; }
+    explicit operator bool() const { return Traits::valid(handle_); }
+    Handle release() { return std::exchange(handle_, Traits::invalid()); }
+    void reset(Handle h = Traits::invalid()) {
+        Handle old = std::exchange(handle_, h);
+        if (Traits::valid(old)) Traits::close(old);
+    }
+    Handle* put() {
+        reset();
+        return &handle_;
+    }
+
+private:
+    Handle handle_ = Traits::invalid();
+};
+
+struct InternetHandleTraits {
+    static HINTERNET invalid() { return nullptr; }
+    static bool valid(HINTERNET h) { return h != nullptr; }
+    static void close(HINTERNET h) { InternetCloseHandle(h); }
+};
+struct RegistryKeyTraits {
+    static HKEY invalid() { return nullptr; }
+    static bool valid(HKEY h) { return h != nullptr; }
+    static void close(HKEY h) { RegCloseKey(h); }
+};
+struct IconTraits {
+    static HICON invalid() { return nullptr; }
+    static bool valid(HICON h) { return h != nullptr; }
+    static void close(HICON h) { DestroyIcon(h); }
+};
+// Process, thread and event handles: null means none.
+struct KernelHandleTraits {
+    static HANDLE invalid() { return nullptr; }
+    static bool valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { CloseHandle(h); }
+};
+
+using UniqueInternet = UniqueHandle<HINTERNET, InternetHandleTraits>;
+using UniqueRegKey = UniqueHandle<HKEY, RegistryKeyTraits>;
+using UniqueIcon = UniqueHandle<HICON, IconTraits>;
+using UniqueKernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
+
+// Both handles of a started process.
+struct UniqueProcessInformation {
+    UniqueKernelHandle process;
+    UniqueKernelHandle thread;
+    DWORD processId = 0;
+
+    static UniqueProcessInformation adopt(const PROCESS_INFORMATION& info) {
+        UniqueProcessInformation p;
+        p.process.reset(info.hProcess);
+        p.thread.reset(info.hThread);
+        p.processId = info.dwProcessId;
+        return p;
+    }
+};

@@ -1,0 +1,45 @@
+# Shared by the project's scripts: a private Wine prefix and an Xvfb display.
+# Source it, then call kestrun_wine_start / kestrun_wine_stop.
+
+kestrun_root=${kestrun_root:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+export WINEPREFIX=${KESTRUN_WINEPREFIX:-$kestrun_root/build/wine-prefix}
+export WINEARCH=win64
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d"}
+kestrun_xvfb_pid=""
+
+kestrun_free_display() {
+    local n
+    for n in $(seq 90 140); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { echo "$n"; return; }
+    done
+    return 1
+}
+
+kestrun_wine_start() {
+    if [ -z "${DISPLAY:-}" ] || [ -n "${KESTRUN_FORCE_XVFB:-}" ]; then
+        local n
+        n=$(kestrun_free_display) || { echo "no free X display" >&2; return 1; }
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        kestrun_xvfb_pid=$!
+        export DISPLAY=":$n"
+        for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+    fi
+    mkdir -p "$WINEPREFIX"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot --init >/dev/null 2>&1
+    fi
+    wineserver -w
+    # Keep one wineserver for the whole run: later Wine starts are then fast.
+    wineserver -p >/dev/null 2>&1 || true
+}
+
+kestrun_wine_stop() {
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    if [ -n "$kestrun_xvfb_pid" ]; then
+        kill "$kestrun_xvfb_pid" 2>/dev/null || true
+        wait "$kestrun_xvfb_pid" 2>/dev/null || true
+        kestrun_xvfb_pid=""
+    fi
+}
