@@ -1,0 +1,62 @@
+#pragma once
+// The lobby: the HTTP endpoint /server/server.php that the client talks to, and the
+// website at /. Races live in a RaceStore; each game's list is kept ready as wire text.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "race_store.h"
+
+namespace lobby {
+
+struct LobbyConfig {
+    std::string host = "127.0.0.1";
+    int port = 8080;  // 0: any free port
+    std::string dbPath = "kestrun-lobby.db";
+    std::int64_t raceTtlSeconds = 60 * 60;
+    std::size_t maxRaces = 1000;  // per game
+    int rateLimit = 120;          // requests per address per minute; 0: none
+    std::size_t maxQuery = 512;   // bytes of the raw query string
+    int threads = 16;
+    std::string trustedProxy;  // empty: no header is trusted
+    std::string proxyHeader = "X-Forwarded-For";
+    std::string clientUrl;
+    std::chrono::milliseconds sweepInterval{30000};
+    // Seconds since 1970 UTC; the system clock when empty.
+    std::function<std::int64_t()> clock;
+    // Receives one line (without LF) per request, from any thread; no access log when empty.
+    std::function<void(const std::string&)> accessLog;
+};
+
+class BindError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class LobbyServer {
+public:
+    // Opens the database; throws StoreError if it can't.
+    explicit LobbyServer(LobbyConfig config);
+    ~LobbyServer();
+    LobbyServer(const LobbyServer&) = delete;
+    LobbyServer& operator=(const LobbyServer&) = delete;
+
+    // Binds and listens; gives the port. Throws BindError.
+    int bind();
+    // Serves on the bound socket until stop(). Call once.
+    void run();
+    // From any thread, also before run() has started.
+    void stop();
+    bool isRunning() const;
+
+    RaceStore& store();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace lobby

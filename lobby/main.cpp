@@ -1,0 +1,110 @@
+// kestrun-lobby: the race lobby daemon, and its `seed` subcommand.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lobby_server.h"
+#include "options.h"
+#include "race_store.h"
+
+namespace {
+
+using namespace lobby;
+
+int seed(const CommandLine& cl) {
+    try {
+        RaceStore store(cl.config.dbPath);
+        for (const std::string& game : cl.seedGames) {
+            store.put(game, demoRaces(cl.seedRaces, static_cast<std::int64_t>(std::time(nullptr))));
+            std::printf("kestrun-lobby: seeded %d demonstration races for %s in %s\n",
+                        cl.seedRaces, game.c_str(), cl.config.dbPath.c_str());
+        }
+    } catch (const StoreError& e) {
+        std::fprintf(stderr, "kestrun-lobby: cannot seed %s: %s\n", cl.config.dbPath.c_str(),
+                     e.what());
+        return 1;
+    }
+    return 0;
+}
+
+int serve(CommandLine& cl) {
+    LobbyConfig& config = cl.config;
+    // SIGINT and SIGTERM are blocked in every thread and taken by one waiting thread,
+    // which may then stop the server safely.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::mutex logMutex;
+    config.accessLog = [&logMutex](const std::string& line) {
+        std::lock_guard lock(logMutex);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    };
+
+    std::string where = (config.host.find(':') != std::string::npos ? "[" + config.host + "]"
+                                                                      : config.host);
+    std::unique_ptr<LobbyServer> server;
+    try {
+        server = std::make_unique<LobbyServer>(config);
+    } catch (const StoreError& e) {
+        std::fprintf(stderr, "kestrun-lobby: cannot open database %s: %s\n",
+                     config.dbPath.c_str(), e.what());
+        return 1;
+    }
+    int port = 0;
+    try {
+        port = server->bind();
+    } catch (const BindError& e) {
+        std::fprintf(stderr, "kestrun-lobby: cannot listen on %s:%d: %s\n", where.c_str(),
+                     config.port, e.what());
+        return 1;
+    }
+    std::fprintf(stderr, "kestrun-lobby listening on %s:%d\n", where.c_str(), port);
+    std::fflush(stderr);
+
+    std::thread signalWaiter([&] {
+        int signalNumber = 0;
+        sigwait(&stopSignals, &signalNumber);
+        server->stop();
+    });
+    server->run();
+    pthread_kill(signalWaiter.native_handle(), SIGTERM);  // in case run() ended by itself
+    signalWaiter.join();
+    server.reset();
+    std::fprintf(stderr, "kestrun-lobby stopped\n");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    auto parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.commandLine) {
+        std::fprintf(stderr, "kestrun-lobby: %s\nTry 'kestrun-lobby --help'.\n",
+                     parsed.error.c_str());
+        return 2;
+    }
+    CommandLine& cl = *parsed.commandLine;
+    switch (cl.mode) {
+    case CommandLine::Mode::Help:
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    case CommandLine::Mode::Seed:
+        return seed(cl);
+    case CommandLine::Mode::Serve:
+        break;
+    }
+    return serve(cl);
+}

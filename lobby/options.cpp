@@ -1,0 +1,173 @@
+#include "options.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <type_traits>
+
+#include "race_store.h"
+#include "wire.h"
+
+namespace lobby {
+namespace {
+
+std::optional<long long> parseNumber(const std::string& text, long long min, long long max) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < min || value > max) return std::nullopt;
+    return value;
+}
+
+bool parseListen(const std::string& text, LobbyConfig& config) {
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    auto port = parseNumber(text.substr(colon + 1), 0, 65535);
+    if (host.empty() || !port) return false;
+    config.host = host;
+    config.port = static_cast<int>(*port);
+    return true;
+}
+
+bool isHeaderName(const std::string& name) {
+    if (name.empty()) return false;
+    for (char c : name)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '_'))
+            return false;
+    return true;
+}
+
+bool isPlainUrl(const std::string& url) {
+    if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) return false;
+    for (char c : url)
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f) return false;
+    return true;
+}
+
+}  // namespace
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
+    CommandLine cl;
+    LobbyConfig& c = cl.config;
+    std::size_t i = 0;
+    if (!args.empty() && args[0] == "seed") {
+        cl.mode = CommandLine::Mode::Seed;
+        i = 1;
+    }
+    const bool seed = cl.mode == CommandLine::Mode::Seed;
+
+    // Each option's setter; false means the value is not acceptable.
+    using Setter = std::function<bool(const std::string&)>;
+    auto number = [](auto& field, long long min, long long max) {
+        return Setter([&field, min, max](const std::string& v) {
+            auto n = parseNumber(v, min, max);
+            if (n) field = static_cast<std::remove_reference_t<decltype(field)>>(*n);
+            return n.has_value();
+        });
+    };
+    std::map<std::string, Setter> options;
+    options["--db"] = [&](const std::string& v) {
+        c.dbPath = v;
+        return !v.empty();
+    };
+    if (seed) {
+        options["--races"] = number(cl.seedRaces, 1, kMaxDemoRaces);
+        options["--game"] = [&](const std::string& v) {
+            cl.seedGames = {v};
+            return v == "NFS4" || v == "NFS5";
+        };
+    } else {
+        options["--listen"] = [&](const std::string& v) { return parseListen(v, c); };
+        options["--race-ttl"] = [&](const std::string& v) {
+            auto minutes = parseNumber(v, 1, 7 * 24 * 60);
+            if (minutes) c.raceTtlSeconds = *minutes * 60;
+            return minutes.has_value();
+        };
+        options["--max-races"] = number(c.maxRaces, 1, 100000);
+        options["--rate-limit"] = number(c.rateLimit, 0, 1000000);
+        options["--max-query"] = number(c.maxQuery, 64, 8192);
+        options["--threads"] = number(c.threads, 1, 512);
+        options["--trusted-proxy"] = [&](const std::string& v) {
+            c.trustedProxy = v;
+            return parsePeerAddress(v).has_value();
+        };
+        options["--proxy-header"] = [&](const std::string& v) {
+            c.proxyHeader = v;
+            return isHeaderName(v);
+        };
+        options["--client-url"] = [&](const std::string& v) {
+            c.clientUrl = v;
+            return isPlainUrl(v);
+        };
+        options["--sweep-seconds"] = [&](const std::string& v) {
+            auto seconds = parseNumber(v, 1, 3600);
+            if (seconds) c.sweepInterval = std::chrono::seconds(*seconds);
+            return seconds.has_value();
+        };
+    }
+
+    for (; i < args.size(); ++i) {
+        std::string name = args[i];
+        if (name == "--help" || name == "-h") {
+            cl.mode = CommandLine::Mode::Help;
+            return {cl, ""};
+        }
+        std::optional<std::string> value;
+        if (std::size_t eq = name.find('='); eq != std::string::npos && name.rfind("--", 0) == 0) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        auto option = options.find(name);
+        if (option == options.end()) return {std::nullopt, "unknown option " + name};
+        if (!value) {
+            if (i + 1 >= args.size()) return {std::nullopt, name + " needs a value"};
+            value = args[++i];
+        }
+        if (!option->second(*value)) return {std::nullopt, "bad value for " + name + ": " + *value};
+    }
+    return {cl, ""};
+}
+
+std::string usageText() {
+    return R"(Usage: kestrun-lobby [options]
+       kestrun-lobby seed [--db PATH] [--races N] [--game NFS4|NFS5]
+
+Serves the Kestrun race lobby: the client's endpoint /server/server.php and the lobby's
+website at /. Once the socket is bound it prints "kestrun-lobby listening on HOST:PORT"
+on standard error; then one access-log line per request on standard output.
+SIGINT or SIGTERM stops it.
+
+Options:
+  --listen HOST:PORT    where to listen (default 127.0.0.1:8080; [::]:PORT takes IPv6 and
+                        IPv4 clients; port 0 picks a free port)
+  --db PATH             SQLite database (default kestrun-lobby.db; :memory: keeps nothing)
+  --race-ttl MINUTES    a race disappears this long after it was announced (default 60)
+  --max-races N         races per game (default 1000)
+  --rate-limit N        requests per client address per minute (default 120; 0: no limit)
+  --max-query BYTES     longest query string accepted (default 512)
+  --threads N           worker threads, one per open connection (default 16)
+  --trusted-proxy ADDR  the one reverse proxy whose address header is believed; without
+                        it no header is believed
+  --proxy-header NAME   the header in which that proxy passes the client's address
+                        (default X-Forwarded-For; its last item counts)
+  --client-url URL      where the website tells players to get the client
+  --sweep-seconds N     how often expired races are removed (default 30)
+  --help                this text
+
+seed: writes demonstration races straight into the database: N per game (default 20, at
+most 762), or for the one game named. Their hosts are addresses from the documentation
+blocks 192.0.2.0/24, 198.51.100.0/24 and 203.0.113.0/24, which belong to no one, so no
+player's address is claimed; seeding again replaces them. They expire like any race. A
+lobby running on the same database shows them after its next sweep.
+)";
+}
+
+}  // namespace lobby

@@ -1,0 +1,28 @@
+#pragma once
+// The command line of kestrun-lobby.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lobby_server.h"
+
+namespace lobby {
+
+struct CommandLine {
+    enum class Mode { Serve, Seed, Help };
+    Mode mode = Mode::Serve;
+    LobbyConfig config;
+    int seedRaces = 20;
+    std::vector<std::string> seedGames{"NFS4", "NFS5"};
+};
+
+struct ParsedCommandLine {
+    std::optional<CommandLine> commandLine;
+    std::string error;  // set when commandLine is empty
+};
+
+// args: the arguments after the program name.
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& args);
+std::string usageText();
+
+}  // namespace lobby

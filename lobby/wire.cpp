@@ -1,0 +1,203 @@
+#include "wire.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <cstring>
+
+namespace lobby {
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool isNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == ' ' || c == '-' || c == '_' || c == '\'';
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+std::optional<std::string> percentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        int hi = hexValue(text[i + 1]);
+        int lo = hexValue(text[i + 2]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    return out;
+}
+
+std::optional<Query> parseQuery(std::string_view rawQuery) {
+    Query query;
+    while (!rawQuery.empty()) {
+        std::size_t amp = rawQuery.find('&');
+        std::string_view pair = rawQuery.substr(0, amp);
+        rawQuery = amp == std::string_view::npos ? std::string_view() : rawQuery.substr(amp + 1);
+        if (pair.empty()) continue;
+
+        std::size_t eq = pair.find('=');
+        auto key = percentDecode(pair.substr(0, eq));
+        auto value = percentDecode(eq == std::string_view::npos ? std::string_view()
+                                                                : pair.substr(eq + 1));
+        if (!key || !value) return std::nullopt;
+
+        std::optional<std::string>* slot = nullptr;
+        if (*key == "action") slot = &query.action;
+        else if (*key == "game") slot = &query.game;
+        else if (*key == "data") slot = &query.data;
+        if (!slot) continue;
+        if (slot->has_value()) return std::nullopt;
+        *slot = std::move(*value);
+    }
+    return query;
+}
+
+bool isValidRaceName(std::string_view name) {
+    if (name.empty() || name.size() > kMaxNameLength) return false;
+    for (char c : name)
+        if (!isNameChar(c)) return false;
+    return true;
+}
+
+std::optional<std::uint32_t> parseDecimalAddress(std::string_view text) {
+    if (text.empty() || text.size() > 10) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (value > 0xFFFFFFFFull) return std::nullopt;
+    return static_cast<std::uint32_t>(value);
+}
+
+std::optional<RaceAddData> parseRaceAddData(std::string_view data) {
+    constexpr std::string_view namePrefix = "name:";
+    constexpr std::string_view ipMarker = ";ip:";
+    if (!startsWith(data, namePrefix)) return std::nullopt;
+    // A valid name holds no ';', so the last marker is the real one.
+    std::size_t marker = data.rfind(ipMarker);
+    if (marker == std::string_view::npos || marker < namePrefix.size()) return std::nullopt;
+    auto ip = parseDecimalAddress(data.substr(marker + ipMarker.size()));
+    if (!ip) return std::nullopt;
+    return RaceAddData{std::string(data.substr(namePrefix.size(), marker - namePrefix.size())),
+                       *ip};
+}
+
+std::optional<std::uint32_t> parseRaceRemData(std::string_view data) {
+    constexpr std::string_view ipPrefix = "ip:";
+    if (!startsWith(data, ipPrefix)) return std::nullopt;
+    return parseDecimalAddress(data.substr(ipPrefix.size()));
+}
+
+std::string formatDotted(std::uint32_t address) {
+    return std::to_string(address >> 24) + '.' + std::to_string((address >> 16) & 255) + '.' +
+           std::to_string((address >> 8) & 255) + '.' + std::to_string(address & 255);
+}
+
+std::optional<PeerAddress> parsePeerAddress(std::string_view text) {
+    if (text.empty() || text.size() >= INET6_ADDRSTRLEN) return std::nullopt;
+    std::string z(text);  // inet_pton needs a terminated string
+
+    in_addr v4{};
+    if (inet_pton(AF_INET, z.c_str(), &v4) == 1) {
+        std::uint32_t value = ntohl(v4.s_addr);
+        return PeerAddress{true, value, formatDotted(value)};
+    }
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, z.c_str(), &v6) != 1) return std::nullopt;
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+        std::uint32_t value = 0;
+        for (int i = 12; i < 16; ++i) value = (value << 8) | v6.s6_addr[i];
+        return PeerAddress{true, value, formatDotted(value)};
+    }
+    char canonical[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, &v6, canonical, sizeof canonical);
+    return PeerAddress{false, 0, canonical};
+}
+
+std::string_view lastHeaderItem(std::string_view value) {
+    std::size_t comma = value.rfind(',');
+    if (comma != std::string_view::npos) value = value.substr(comma + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    return value;
+}
+
+std::string mendRequestLine(std::string_view line) {
+    std::size_t contentEnd = line.size();
+    if (contentEnd > 0 && line[contentEnd - 1] == '\n') --contentEnd;
+    if (contentEnd > 0 && line[contentEnd - 1] == '\r') --contentEnd;
+    std::string_view content = line.substr(0, contentEnd);
+
+    std::size_t first = content.find(' ');
+    std::size_t last = content.rfind(' ');
+    if (first == std::string_view::npos || last == first ||
+        !startsWith(content.substr(last + 1), "HTTP/"))
+        return std::string(line);
+
+    std::string out(content.substr(0, first + 1));
+    for (char c : content.substr(first + 1, last - first - 1)) {
+        if (c == ' ') out += "%20";
+        else out += c;
+    }
+    out += line.substr(last);
+    return out;
+}
+
+std::string escapeHtml(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default:
+            // Control bytes have no business in a page; show them as a replacement mark.
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) out += "&#xFFFD;";
+            else out += c;
+        }
+    }
+    return out;
+}
+
+std::string escapeForLog(std::string_view text, std::size_t maxLength) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (char c : text) {
+        if (out.size() >= maxLength) {
+            out += "...";
+            break;
+        }
+        auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b >= 0x7f || c == '"' || c == '\\') {
+            out += "\\x";
+            out += hex[b >> 4];
+            out += hex[b & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace lobby
