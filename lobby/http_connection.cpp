@@ -110,8 +110,9 @@ public:
         return true;
     }
 
-    // Reads the request line into the buffer and mends it there. False if there is no
-    // complete line of sane length: httplib then refuses it, and the connection must end.
+    // Reads the request line into the buffer and mends it there. False if it is no plain
+    // request line even then: httplib refuses it, and the connection must end, as what
+    // follows can't be trusted to be the next request.
     bool mendRequestLine() {
         compact();
         size_t lineEnd;
@@ -120,10 +121,10 @@ public:
         }
         std::string_view line(buffer_.data() + offset_, lineEnd + 1 - offset_);
         if (line.size() > kMaxRequestLine) return false;
-        if (line.find(' ') == line.rfind(' ')) return true;  // the usual case: nothing to mend
+        if (isPlainRequestLine(line)) return true;  // the usual case: nothing to mend
         std::string mended = lobby::mendRequestLine(line);
         buffer_.replace(offset_, line.size(), mended);
-        return true;
+        return isPlainRequestLine(mended);
     }
 
 private:

@@ -112,7 +112,9 @@ std::string formatDotted(std::uint32_t address) {
 }
 
 std::optional<PeerAddress> parsePeerAddress(std::string_view text) {
-    if (text.empty() || text.size() >= INET6_ADDRSTRLEN) return std::nullopt;
+    if (text.empty() || text.size() >= INET6_ADDRSTRLEN ||
+        text.find('\0') != std::string_view::npos)
+        return std::nullopt;
     std::string z(text);  // inet_pton needs a terminated string
 
     in_addr v4{};
@@ -159,6 +161,19 @@ std::string mendRequestLine(std::string_view line) {
     }
     out += line.substr(last);
     return out;
+}
+
+bool isPlainRequestLine(std::string_view line) {
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    int blanks = 0;
+    for (char c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+        if (c == ' ') ++blanks;
+    }
+    std::size_t first = line.find(' ');
+    return blanks == 2 && first > 0 && line[first + 1] != ' ' &&
+           startsWith(line.substr(line.rfind(' ') + 1), "HTTP/1.");
 }
 
 std::string escapeHtml(std::string_view text) {

@@ -60,6 +60,8 @@ std::string_view lastHeaderItem(std::string_view value);
 // WinINet may put a blank of a race name into the request line as it is, which HTTP parsers
 // refuse. Blanks between the method and the version become %20; other lines stay as they are.
 std::string mendRequestLine(std::string_view line);
+// Method, target and HTTP version, separated by single blanks, no control bytes.
+bool isPlainRequestLine(std::string_view line);
 
 std::string escapeHtml(std::string_view text);
 

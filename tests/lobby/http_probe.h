@@ -1,0 +1,28 @@
+#pragma once
+// A bare HTTP client for the lobby's tests: sends exactly the bytes given, from a chosen
+// loopback source address, and reads the reply until the server closes.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct HttpReply {
+    int status = 0;
+    std::string head;  // status line and headers
+    std::string body;
+};
+
+// Everything the server sent on one connection, or nullopt if it could not connect.
+std::optional<std::string> exchangeRaw(int port, std::string_view request,
+                                       const std::string& source = "127.0.0.1",
+                                       const std::string& server = "127.0.0.1");
+
+// Splits one or more pipelined replies (bodies by Content-Length).
+std::vector<HttpReply> splitReplies(std::string_view raw);
+
+// GET of `target` with Connection: close. A reply with status 0 if nothing came back.
+HttpReply httpGet(int port, const std::string& target, const std::string& source = "127.0.0.1",
+                  const std::string& extraHeaders = "", const std::string& server = "127.0.0.1");
+
+// The decimal address of 127.0.0.N / 127.0.M.N.
+std::string loopbackDecimal(int third, int fourth);

@@ -1,0 +1,64 @@
+#include "lobby_fixture.h"
+
+#include <cstdlib>
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestrun-lobby-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+RunningLobby::RunningLobby(lobby::LobbyConfig config) : server(std::move(config)) {
+    port = server.bind();
+    thread_ = std::thread([this] { server.run(); });
+    if (!waitUntil([this] { return server.isRunning(); }))
+        ADD_FAILURE() << "lobby did not start";
+}
+
+RunningLobby::~RunningLobby() {
+    server.stop();
+    thread_.join();
+}
+
+lobby::LobbyConfig LobbyTest::config() {
+    lobby::LobbyConfig c;
+    c.host = "127.0.0.1";
+    c.port = 0;
+    c.dbPath = dir_.file("lobby.db");
+    c.rateLimit = 0;
+    c.threads = 4;
+    c.sweepInterval = std::chrono::hours(1);
+    c.clock = [this] { return now_.load(); };
+    c.accessLog = [this](const std::string& line) {
+        std::lock_guard lock(logMutex_);
+        log_.push_back(line);
+    };
+    return c;
+}
+
+void LobbyTest::start(lobby::LobbyConfig c) { lobby_ = std::make_unique<RunningLobby>(std::move(c)); }
+
+std::string LobbyTest::call(const std::string& query, const std::string& source) {
+    HttpReply reply = httpGet(port(), "/server/server.php?" + query, source);
+    EXPECT_EQ(reply.status, 200) << query;
+    return reply.body;
+}
+
+std::vector<std::string> LobbyTest::accessLog() {
+    std::lock_guard lock(logMutex_);
+    return log_;
+}

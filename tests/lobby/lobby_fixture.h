@@ -1,0 +1,70 @@
+#pragma once
+// A lobby server running in this process on a free loopback port, with a fake clock and a
+// temporary database, for the lobby's tests.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http_probe.h"
+#include "lobby_server.h"
+
+// Polls a condition until it holds or the timeout passes.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+class RunningLobby {
+public:
+    explicit RunningLobby(lobby::LobbyConfig config);
+    ~RunningLobby();
+    lobby::LobbyServer server;
+    int port = 0;
+
+private:
+    std::thread thread_;
+};
+
+class LobbyTest : public ::testing::Test {
+public:
+    static constexpr std::int64_t kStart = 1007000000;
+
+protected:
+
+    // Loopback, port 0, a file database, no rate limit, a clock that moves only when told.
+    lobby::LobbyConfig config();
+    void start(lobby::LobbyConfig c);
+    void start() { start(config()); }
+    void restart() { lobby_.reset(); start(config()); }
+    int port() const { return lobby_->port; }
+    lobby::RaceStore& store() { return lobby_->server.store(); }
+
+    // The body of a GET of the script with this query; expects status 200.
+    std::string call(const std::string& query, const std::string& source = "127.0.0.1");
+    std::string raceList(const std::string& game) { return call("action=racelist&game=" + game); }
+    std::vector<std::string> accessLog();
+
+    TempDir dir_;
+    std::atomic<std::int64_t> now_{kStart};
+    std::unique_ptr<RunningLobby> lobby_;
+
+private:
+    std::mutex logMutex_;
+    std::vector<std::string> log_;
+};

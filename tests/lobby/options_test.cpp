@@ -1,0 +1,71 @@
+// kestrun-lobby's command line.
+#include <gtest/gtest.h>
+
+#include "options.h"
+
+namespace {
+
+using namespace lobby;
+
+TEST(LobbyOptions, DefaultsServeOnLoopback) {
+    auto parsed = parseCommandLine({});
+    ASSERT_TRUE(parsed.commandLine);
+    const LobbyConfig& c = parsed.commandLine->config;
+    EXPECT_EQ(parsed.commandLine->mode, CommandLine::Mode::Serve);
+    EXPECT_EQ(c.host, "127.0.0.1");
+    EXPECT_EQ(c.port, 8080);
+    EXPECT_EQ(c.raceTtlSeconds, 3600);
+    EXPECT_TRUE(c.trustedProxy.empty());
+}
+
+TEST(LobbyOptions, ValuesAreTakenInBothForms) {
+    auto parsed = parseCommandLine({"--listen", "[::]:9000", "--db=/tmp/x.db", "--race-ttl", "5",
+                                    "--max-races=7", "--rate-limit", "0", "--max-query", "100",
+                                    "--threads", "3", "--trusted-proxy", "10.0.0.1",
+                                    "--proxy-header", "X-Real-IP", "--client-url",
+                                    "https://example.org/kestrun", "--sweep-seconds", "2"});
+    ASSERT_TRUE(parsed.commandLine) << parsed.error;
+    const LobbyConfig& c = parsed.commandLine->config;
+    EXPECT_EQ(c.host, "::");
+    EXPECT_EQ(c.port, 9000);
+    EXPECT_EQ(c.dbPath, "/tmp/x.db");
+    EXPECT_EQ(c.raceTtlSeconds, 300);
+    EXPECT_EQ(c.maxRaces, 7u);
+    EXPECT_EQ(c.rateLimit, 0);
+    EXPECT_EQ(c.maxQuery, 100u);
+    EXPECT_EQ(c.threads, 3);
+    EXPECT_EQ(c.trustedProxy, "10.0.0.1");
+    EXPECT_EQ(c.proxyHeader, "X-Real-IP");
+    EXPECT_EQ(c.clientUrl, "https://example.org/kestrun");
+    EXPECT_EQ(c.sweepInterval, std::chrono::seconds(2));
+}
+
+TEST(LobbyOptions, SeedAndHelp) {
+    auto seed = parseCommandLine({"seed", "--db", "d.db", "--races", "500", "--game", "NFS5"});
+    ASSERT_TRUE(seed.commandLine) << seed.error;
+    EXPECT_EQ(seed.commandLine->mode, CommandLine::Mode::Seed);
+    EXPECT_EQ(seed.commandLine->seedRaces, 500);
+    EXPECT_EQ(seed.commandLine->seedGames, std::vector<std::string>{"NFS5"});
+    EXPECT_EQ(parseCommandLine({"--db", "x", "--help"}).commandLine->mode, CommandLine::Mode::Help);
+    EXPECT_NE(usageText().find("seed"), std::string::npos);
+}
+
+TEST(LobbyOptions, BadValuesAreRefusedWithTheOptionNamed) {
+    std::vector<std::vector<std::string>> cases = {
+        {"--listen", "8080"},          {"--listen", "host:"},       {"--listen", ":80"},
+        {"--listen", "h:65536"},       {"--listen", "h:-1"},        {"--race-ttl", "0"},
+        {"--race-ttl", "1e3"},         {"--max-races", "0"},        {"--threads", "9999"},
+        {"--max-query", "10"},         {"--trusted-proxy", "proxy"}, {"--proxy-header", "X Y"},
+        {"--client-url", "javascript:alert(1)"}, {"--client-url", "http://a b"},
+        {"--db", ""},                  {"--db"},                    {"--bogus", "1"},
+        {"seed", "--races", "763"},    {"seed", "--game", "NFS6"},  {"seed", "--listen", "h:1"},
+    };
+    for (const auto& args : cases) {
+        auto parsed = parseCommandLine(args);
+        EXPECT_FALSE(parsed.commandLine) << args[0];
+        EXPECT_NE(parsed.error.find(args[0] == "seed" ? args[1] : args[0]), std::string::npos)
+            << parsed.error;
+    }
+}
+
+}  // namespace

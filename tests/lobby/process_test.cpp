@@ -1,0 +1,292 @@
+// The real kestrun-lobby binary as a child process: start-up, failures, signals, seeding,
+// and a kill -9 in the middle of a write load.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "lobby_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// kestrun-lobby with the given arguments; stderr is read through a pipe, stdout goes to a
+// file. Killed by its PID if still running at the end.
+class LobbyProcess {
+public:
+    explicit LobbyProcess(const std::vector<std::string>& args,
+                          const std::string& stdoutPath = "/dev/null") {
+        std::vector<std::string> argv = {KESTRUN_LOBBY_BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> cargv;
+        for (auto& a : argv) cargv.push_back(a.data());
+        cargv.push_back(nullptr);
+
+        int pipeFds[2];
+        if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(pipeFds[1], 2);
+            ::dup2(out, 1);
+            ::execv(cargv[0], cargv.data());
+            ::_exit(127);
+        }
+        ::close(pipeFds[1]);
+        ::close(out);
+        stderr_ = pipeFds[0];
+    }
+    ~LobbyProcess() {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(stderr_);
+    }
+
+    // The port of the "listening on" line, or -1 if the process did not get that far.
+    int waitForPort() {
+        const std::string marker = "kestrun-lobby listening on ";
+        auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::size_t at = errors_.find(marker);
+            std::size_t end = at == std::string::npos ? at : errors_.find('\n', at);
+            if (end != std::string::npos)
+                return std::atoi(errors_.c_str() + errors_.rfind(':', end) + 1);
+            if (!readErrors(100)) return -1;
+        }
+        return -1;
+    }
+
+    // Exit code, 128 + signal number if killed, or -1 on timeout.
+    int waitForExit(std::chrono::milliseconds timeout = 20s) {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                while (readErrors(0)) {
+                }
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            readErrors(5);
+        }
+        return -1;
+    }
+
+    void signal(int number) { ::kill(pid_, number); }
+    const std::string& errors() const { return errors_; }
+
+private:
+    // False once stderr is closed.
+    bool readErrors(int timeoutMs) {
+        pollfd p{stderr_, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0) return true;
+        char chunk[4096];
+        ssize_t n = ::read(stderr_, chunk, sizeof chunk);
+        if (n <= 0) return false;
+        errors_.append(chunk, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int stderr_ = -1;
+    bool exited_ = false;
+    std::string errors_;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int countLines(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(LobbyProcess, ServesUntilSigtermAndLogsEachRequest) {
+    TempDir dir;
+    LobbyProcess lobby({"--listen", "127.0.0.1:0", "--db", dir.file("l.db")}, dir.file("out"));
+    int port = lobby.waitForPort();
+    ASSERT_GT(port, 0) << lobby.errors();
+    EXPECT_EQ(httpGet(port, "/server/server.php?action=getip").body, "OK\n127.0.0.1\n");
+    EXPECT_EQ(httpGet(port, "/server/server.php?action=racelist&game=NFS4").status, 200);
+    lobby.signal(SIGTERM);
+    EXPECT_EQ(lobby.waitForExit(), 0) << lobby.errors();
+    std::string log = readFile(dir.file("out"));
+    EXPECT_EQ(countLines(log), 2) << log;
+    EXPECT_NE(log.find("127.0.0.1 \"GET /server/server.php?action=getip\" 200"), std::string::npos);
+}
+
+TEST(LobbyProcess, SigintStopsItToo) {
+    TempDir dir;
+    LobbyProcess lobby({"--listen", "127.0.0.1:0", "--db", ":memory:"});
+    ASSERT_GT(lobby.waitForPort(), 0) << lobby.errors();
+    lobby.signal(SIGINT);
+    EXPECT_EQ(lobby.waitForExit(), 0) << lobby.errors();
+}
+
+TEST(LobbyProcess, StartUpFailuresAreExplainedAndEndTheProcess) {
+    TempDir dir;
+    LobbyProcess first({"--listen", "127.0.0.1:0", "--db", ":memory:"});
+    int port = first.waitForPort();
+    ASSERT_GT(port, 0);
+    std::ofstream(dir.file("text.db")) << "this is not a database, just some text to fill a page\n"
+                                       << std::string(2000, 'x');
+
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string says;
+    } cases[] = {
+        {{"--listen", "127.0.0.1:" + std::to_string(port), "--db", ":memory:"}, 1,
+         "cannot listen on 127.0.0.1:" + std::to_string(port)},
+        {{"--listen", "127.0.0.1:0", "--db", dir.file("text.db")}, 1, "cannot open database"},
+        {{"--listen", "127.0.0.1:0", "--db", dir.file("no/such/dir/l.db")}, 1,
+         "cannot open database"},
+        {{"--listen", "nonsense"}, 2, "bad value for --listen"},
+        {{"--frobnicate"}, 2, "unknown option --frobnicate"},
+    };
+    for (const Case& c : cases) {
+        LobbyProcess second(c.args);
+        EXPECT_EQ(second.waitForExit(), c.exitCode) << c.says;
+        EXPECT_NE(second.errors().find(c.says), std::string::npos) << second.errors();
+        EXPECT_EQ(second.errors().find("listening"), std::string::npos) << second.errors();
+    }
+}
+
+TEST(LobbyProcess, HelpDescribesTheOptionsAndSeeding) {
+    TempDir dir;
+    LobbyProcess help({"--help"}, dir.file("out"));
+    EXPECT_EQ(help.waitForExit(), 0);
+    std::string text = readFile(dir.file("out"));
+    for (const char* option : {"--listen", "--db", "--race-ttl", "--trusted-proxy", "seed",
+                               "192.0.2.0/24"})
+        EXPECT_NE(text.find(option), std::string::npos) << option;
+}
+
+TEST(LobbyProcess, SeedWritesDemonstrationRacesForDocumentationAddresses) {
+    TempDir dir;
+    std::string db = dir.file("l.db");
+    LobbyProcess seed({"seed", "--db", db, "--races", "300", "--game", "NFS5"});
+    ASSERT_EQ(seed.waitForExit(), 0) << seed.errors();
+
+    LobbyProcess lobby({"--listen", "127.0.0.1:0", "--db", db});
+    int port = lobby.waitForPort();
+    ASSERT_GT(port, 0) << lobby.errors();
+    EXPECT_EQ(countLines(httpGet(port, "/server/server.php?action=racelist&game=NFS4").body), 3);
+    std::string list = httpGet(port, "/server/server.php?action=racelist&game=NFS5").body;
+    ASSERT_EQ(countLines(list), 3 + 300) << list.substr(0, 200);
+    std::istringstream lines(list);
+    std::string line;
+    for (int i = 0; i < 3; ++i) std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        std::uint32_t ip = static_cast<std::uint32_t>(std::stoul(line.substr(line.find(',') + 1)));
+        std::uint32_t block = ip & 0xFFFFFF00u;
+        EXPECT_TRUE(block == 0xC0000200u || block == 0xC6336400u || block == 0xCB007100u) << line;
+    }
+}
+
+// Writers announce races from many loopback addresses while the lobby is killed with
+// SIGKILL; every race that was answered "OK" must be in the database afterwards, and the
+// database must be intact.
+TEST(LobbyProcess, KillNineUnderWriteLoadLosesNoConfirmedRace) {
+    TempDir dir;
+    std::string db = dir.file("l.db");
+    auto lobby = std::make_unique<LobbyProcess>(std::vector<std::string>{
+        "--listen", "127.0.0.1:0", "--db", db, "--rate-limit", "0", "--threads", "8"});
+    int port = lobby->waitForPort();
+    ASSERT_GT(port, 0) << lobby->errors();
+
+    constexpr int kWriters = 4, kAddressesEach = 25;
+    struct Key {
+        std::string game;
+        std::uint32_t ip;
+        bool operator<(const Key& o) const { return std::tie(game, ip) < std::tie(o.game, o.ip); }
+    };
+    std::vector<std::map<Key, int>> confirmed(kWriters);  // the last confirmed sequence number
+    std::atomic<int> confirmedCount{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            for (int seq = 0; !stop; ++seq) {
+                int host = 1 + seq % kAddressesEach;
+                std::string game = (seq / kAddressesEach) % 2 ? "NFS5" : "NFS4";
+                std::string source = "127.0." + std::to_string(w + 1) + "." + std::to_string(host);
+                std::string ip = loopbackDecimal(w + 1, host);
+                HttpReply reply = httpGet(port, "/server/server.php?action=raceadd&game=" + game +
+                                                    "&data=name:w" + std::to_string(w) + "n" +
+                                                    std::to_string(seq) + ";ip:" + ip,
+                                          source);
+                if (reply.body == "OK\n") {
+                    confirmed[static_cast<std::size_t>(w)][Key{game, static_cast<std::uint32_t>(
+                                                                         std::stoul(ip))}] = seq;
+                    ++confirmedCount;
+                }
+            }
+        });
+    }
+    bool loaded = waitUntil([&] { return confirmedCount >= 400; }, 120s);
+    lobby->signal(SIGKILL);
+    EXPECT_EQ(lobby->waitForExit(), 128 + SIGKILL);
+    stop = true;
+    for (auto& t : writers) t.join();
+    ASSERT_TRUE(loaded) << "only " << confirmedCount << " races confirmed";
+
+    sqlite3* conn = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(db.c_str(), &conn, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    sqlite3_stmt* check = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(conn, "PRAGMA integrity_check", -1, &check, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+
+    sqlite3_stmt* find = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(conn, "SELECT name FROM races WHERE game = ?1 AND ip = ?2", -1,
+                                 &find, nullptr),
+              SQLITE_OK);
+    int checked = 0;
+    for (int w = 0; w < kWriters; ++w) {
+        for (const auto& [key, seq] : confirmed[static_cast<std::size_t>(w)]) {
+            sqlite3_reset(find);
+            sqlite3_bind_text(find, 1, key.game.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_int64(find, 2, key.ip);
+            ASSERT_EQ(sqlite3_step(find), SQLITE_ROW) << key.game << " " << key.ip;
+            std::string name = reinterpret_cast<const char*>(sqlite3_column_text(find, 0));
+            // A later add may have been committed without its answer arriving.
+            std::string prefix = "w" + std::to_string(w) + "n";
+            ASSERT_EQ(name.rfind(prefix, 0), 0u) << name;
+            EXPECT_GE(std::stoi(name.substr(prefix.size())), seq) << name;
+            ++checked;
+        }
+    }
+    sqlite3_finalize(find);
+    sqlite3_close(conn);
+    EXPECT_EQ(checked, kWriters * kAddressesEach * 2);
+
+    // And the lobby starts again on that database and lists the races.
+    lobby = std::make_unique<LobbyProcess>(
+        std::vector<std::string>{"--listen", "127.0.0.1:0", "--db", db});
+    port = lobby->waitForPort();
+    ASSERT_GT(port, 0) << lobby->errors();
+    std::string list = httpGet(port, "/server/server.php?action=racelist&game=NFS4").body;
+    EXPECT_EQ(countLines(list), 3 + kWriters * kAddressesEach) << list.substr(0, 200);
+    lobby->signal(SIGTERM);
+    EXPECT_EQ(lobby->waitForExit(), 0);
+}
+
+}  // namespace
