@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -154,6 +155,10 @@ private:
 }  // namespace
 
 bool HttpServer::process_and_close_socket(socket_t sock) {
+    // httplib writes a response's head and body separately; Nagle would hold the body back
+    // until the client's delayed ACK.
+    int yes = 1;
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     RequestStream stream(sock, toMilliseconds(read_timeout_sec_, read_timeout_usec_),
                          toMilliseconds(write_timeout_sec_, write_timeout_usec_));
     int keepAliveMs = static_cast<int>(keep_alive_timeout_sec_ * 1000);

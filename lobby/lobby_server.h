@@ -20,7 +20,7 @@ struct LobbyConfig {
     std::size_t maxRaces = 1000;  // per game
     int rateLimit = 120;          // requests per address per minute; 0: none
     std::size_t maxQuery = 512;   // bytes of the raw query string
-    int threads = 16;
+    int threads = 64;
     std::string trustedProxy;  // empty: no header is trusted
     std::string proxyHeader = "X-Forwarded-For";
     std::string clientUrl;

@@ -153,7 +153,7 @@ Options:
   --max-races N         races per game (default 1000)
   --rate-limit N        requests per client address per minute (default 120; 0: no limit)
   --max-query BYTES     longest query string accepted (default 512)
-  --threads N           worker threads, one per open connection (default 16)
+  --threads N           worker threads, one per open connection (default 64)
   --trusted-proxy ADDR  the one reverse proxy whose address header is believed; without
                         it no header is believed
   --proxy-header NAME   the header in which that proxy passes the client's address
