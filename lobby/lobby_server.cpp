@@ -111,7 +111,6 @@ struct LobbyServer::Impl {
     std::atomic<bool> runFinished{false};
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> httpStopped{false};
-    bool bound = false;
 
     std::mutex sweepMutex;
     std::condition_variable sweepWake;
@@ -177,14 +176,14 @@ void LobbyServer::Impl::setUpHttp() {
 
     http.set_error_handler(httplib::Server::HandlerWithResponse(
         [](const httplib::Request&, httplib::Response& res) {
-        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        const char* text = res.status == 404   ? "Not found."
-                           : res.status == 414 ? kTooLong
-                           : res.status < 500  ? kUnreadable
-                                               : kInternal;
-        res.set_content(errorBody(text), "text/plain");
-        return httplib::Server::HandlerResponse::Handled;
-    }));
+            if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+            const char* text = res.status == 404   ? "Not found."
+                               : res.status == 414 ? kTooLong
+                               : res.status < 500  ? kUnreadable
+                                                   : kInternal;
+            res.set_content(errorBody(text), "text/plain");
+            return httplib::Server::HandlerResponse::Handled;
+        }));
 
     http.set_exception_handler(
         [](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
@@ -364,7 +363,6 @@ int LobbyServer::bind() {
         std::string reason = errno ? std::strerror(errno) : "cannot bind";
         throw BindError(reason);
     }
-    impl_->bound = true;
     return port;
 }
 

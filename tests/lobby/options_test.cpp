@@ -7,17 +7,6 @@ namespace {
 
 using namespace lobby;
 
-TEST(LobbyOptions, DefaultsServeOnLoopback) {
-    auto parsed = parseCommandLine({});
-    ASSERT_TRUE(parsed.commandLine);
-    const LobbyConfig& c = parsed.commandLine->config;
-    EXPECT_EQ(parsed.commandLine->mode, CommandLine::Mode::Serve);
-    EXPECT_EQ(c.host, "127.0.0.1");
-    EXPECT_EQ(c.port, 8080);
-    EXPECT_EQ(c.raceTtlSeconds, 3600);
-    EXPECT_TRUE(c.trustedProxy.empty());
-}
-
 TEST(LobbyOptions, ValuesAreTakenInBothForms) {
     auto parsed = parseCommandLine({"--listen", "[::]:9000", "--db=/tmp/x.db", "--race-ttl", "5",
                                     "--max-races=7", "--rate-limit", "0", "--max-query", "100",
@@ -38,16 +27,6 @@ TEST(LobbyOptions, ValuesAreTakenInBothForms) {
     EXPECT_EQ(c.proxyHeader, "X-Real-IP");
     EXPECT_EQ(c.clientUrl, "https://example.org/kestrun");
     EXPECT_EQ(c.sweepInterval, std::chrono::seconds(2));
-}
-
-TEST(LobbyOptions, SeedAndHelp) {
-    auto seed = parseCommandLine({"seed", "--db", "d.db", "--races", "500", "--game", "NFS5"});
-    ASSERT_TRUE(seed.commandLine) << seed.error;
-    EXPECT_EQ(seed.commandLine->mode, CommandLine::Mode::Seed);
-    EXPECT_EQ(seed.commandLine->seedRaces, 500);
-    EXPECT_EQ(seed.commandLine->seedGames, std::vector<std::string>{"NFS5"});
-    EXPECT_EQ(parseCommandLine({"--db", "x", "--help"}).commandLine->mode, CommandLine::Mode::Help);
-    EXPECT_NE(usageText().find("seed"), std::string::npos);
 }
 
 TEST(LobbyOptions, BadValuesAreRefusedWithTheOptionNamed) {

@@ -1,7 +1,6 @@
 // The lobby's parsing of queries, race data, names and addresses, and its escaping.
 #include <gtest/gtest.h>
 
-#include "website.h"
 #include "wire.h"
 
 namespace {
@@ -36,45 +35,6 @@ TEST(LobbyWire, ParseQueryDecodesTheThreeKeys) {
     for (const char* bad : {"action=%", "action=%4", "action=%4g", "action=%%41", "%zz=1",
                             "action=getip&action=getip", "game=NFS4&game=NFS4", "data=&data="})
         EXPECT_FALSE(parseQuery(bad).has_value()) << bad;
-}
-
-TEST(LobbyWire, RaceNamesFollowTheClientsRule) {
-    for (const char* good : {"a", "Z", "0", " ", "'", "-", "_", "Race one", "O'Neil's-cup_2",
-                             "abcdefghijklmnop"})
-        EXPECT_TRUE(isValidRaceName(good)) << good;
-    for (std::string bad : {""s, "abcdefghijklmnopq"s, "a,b"s, "a;b"s, "a:b"s, "a\nb"s, "a\rb"s,
-                            "a\0b"s, "a\tb"s, "a\"b"s, "<b>"s, "a&b"s, "a%b"s, "a+b"s, "a.b"s,
-                            "caf\xc3\xa9"s, "\x7f"s})
-        EXPECT_FALSE(isValidRaceName(bad)) << bad;
-}
-
-TEST(LobbyWire, DecimalAddressesAreStrict) {
-    EXPECT_EQ(parseDecimalAddress("0"), 0u);
-    EXPECT_EQ(parseDecimalAddress("16909060"), 16909060u);
-    EXPECT_EQ(parseDecimalAddress("4294967295"), 4294967295u);
-    EXPECT_EQ(parseDecimalAddress("007"), 7u);
-    for (const char* bad : {"", "4294967296", "99999999999", "-1", "+1", " 1", "1 ", "12a", "0x10"})
-        EXPECT_FALSE(parseDecimalAddress(bad).has_value()) << bad;
-}
-
-TEST(LobbyWire, RaceDataSplitsNameAndAddress) {
-    auto added = parseRaceAddData("name:Test1;ip:167772161");
-    ASSERT_TRUE(added);
-    EXPECT_EQ(added->name, "Test1");
-    EXPECT_EQ(added->ip, 167772161u);
-    added = parseRaceAddData("name:a;ip:b;ip:5");
-    ASSERT_TRUE(added);
-    EXPECT_EQ(added->name, "a;ip:b") << "left for the name rule to refuse";
-    added = parseRaceAddData("name:;ip:5");
-    ASSERT_TRUE(added);
-    EXPECT_EQ(added->name, "");
-    for (const char* bad : {"", "name:x", "name:x;ip:", "name:x;ip:z", "Name:x;ip:1", "ip:1",
-                            "name;ip:1", "name:x;IP:1", "name:x;ip:1;"})
-        EXPECT_FALSE(parseRaceAddData(bad).has_value()) << bad;
-
-    EXPECT_EQ(parseRaceRemData("ip:2130706433"), 2130706433u);
-    for (const char* bad : {"", "ip:", "ip:x", "IP:1", "name:x;ip:1", "ip:1;", " ip:1"})
-        EXPECT_FALSE(parseRaceRemData(bad).has_value()) << bad;
 }
 
 TEST(LobbyWire, PeerAddressesAreIpv4WheneverPossible) {
@@ -137,14 +97,6 @@ TEST(LobbyWire, EscapingLeavesNothingActive) {
     EXPECT_EQ(escapeHtml("a\nb\0c"s), "a&#xFFFD;b&#xFFFD;c");
     EXPECT_EQ(escapeForLog("GET /a\"b\\c\n\xff", 100), "GET /a\\x22b\\x5cc\\x0a\\xff");
     EXPECT_EQ(escapeForLog("abcdef", 3), "abc...");
-}
-
-TEST(LobbyWire, AgesReadAsMinutesAndHours) {
-    EXPECT_EQ(formatAge(0), "under a minute");
-    EXPECT_EQ(formatAge(59), "under a minute");
-    EXPECT_EQ(formatAge(60), "1 min");
-    EXPECT_EQ(formatAge(3599), "59 min");
-    EXPECT_EQ(formatAge(3600 + 61), "1 h 1 min");
 }
 
 }  // namespace
