@@ -2,6 +2,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -74,13 +75,15 @@ int serve(CommandLine& cl) {
     std::fprintf(stderr, "kestrun-lobby listening on %s:%d\n", where.c_str(), port);
     std::fflush(stderr);
 
+    std::atomic<bool> signalled{false};
     std::thread signalWaiter([&] {
         int signalNumber = 0;
         sigwait(&stopSignals, &signalNumber);
+        signalled = true;
         server->stop();
     });
     server->run();
-    pthread_kill(signalWaiter.native_handle(), SIGTERM);  // in case run() ended by itself
+    if (!signalled) pthread_kill(signalWaiter.native_handle(), SIGTERM);  // run() ended by itself
     signalWaiter.join();
     server.reset();
     std::fprintf(stderr, "kestrun-lobby stopped\n");
