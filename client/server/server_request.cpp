@@ -8,7 +8,6 @@
 #include <map>
 #include <mutex>
 #include <new>
-#include <set>
 #include <vector>
 
 #include "common/error_text.h"
@@ -36,6 +35,7 @@ struct Outcome {
 // while requests are still running, so late completions find it and see `alive` false.
 struct EngineCore {
     std::uint64_t id = 0;
+    DWORD timeoutMs = 0;
     std::atomic<bool> alive{true};
     std::atomic<HWND> window{nullptr};
     std::mutex mailboxMutex;
@@ -57,8 +57,7 @@ struct PendingRequest {
     std::string url;
     std::string action;
     Phase phase = Phase::Opening;
-    bool handleSeen = false;
-    std::set<HINTERNET> openHandles;  // WinINet handles made for this request, not yet closed
+    bool handleOpen = false;  // until HANDLE_CLOSING: WinINet may still write into `buffer`
     char buffer[kReadChunk + 1];
     DWORD bytesRead = 0;  // written by WinINet when an asynchronous read completes
     std::string body;
@@ -69,12 +68,13 @@ struct PendingRequest {
     PendingRequest& operator=(const PendingRequest&) = delete;
 };
 
-// Every request in flight, by its WinINet context value. All WinINet calls on request
-// handles happen under `mutex`: a handle stays in `openHandles` until its HANDLE_CLOSING
-// arrives, and WinINet reuses a handle value only after that, so a handle we still list
-// can never be somebody else's. Recursive, because closing a handle calls back at once.
+// Every request in flight, by its WinINet context value. The mutex guards the maps only
+// and is never held across a WinINet call, since WinINet calls back while holding its own
+// locks. WinINet calls on a request's handle are made only from inside that request's own
+// callbacks, where WinINet holds a reference to it, so the handle value cannot have been
+// freed and reused; callbacks of one request never run concurrently.
 struct Registry {
-    std::recursive_mutex mutex;
+    std::mutex mutex;
     std::map<std::uint64_t, std::shared_ptr<PendingRequest>> requests;
     std::map<std::uint64_t, std::weak_ptr<EngineCore>> engines;
     std::uint64_t nextContext = 1;
@@ -87,15 +87,19 @@ Registry& registry() {
     return *instance;
 }
 
-void releaseIfDone(PendingRequest& r) {
-    if (!r.openHandles.empty()) return;
-    if (r.phase == Phase::Finished || (!r.engine->alive && r.handleSeen)) registry().requests.erase(r.context);
+std::shared_ptr<PendingRequest> findRequest(std::uint64_t context) {
+    auto& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    auto it = reg.requests.find(context);
+    return it == reg.requests.end() ? nullptr : it->second;
 }
 
-void closeOpenHandles(PendingRequest& r) {
-    std::vector<HINTERNET> handles(r.openHandles.begin(), r.openHandles.end());
-    // Children first: the URL handle before the connection it hangs from.
-    for (auto it = handles.rbegin(); it != handles.rend(); ++it) InternetCloseHandle(*it);
+// The record goes once its outcome is out and WinINet can no longer write into it.
+void releaseIfDone(const PendingRequest& r) {
+    if (r.phase != Phase::Finished || r.handleOpen) return;
+    auto& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    reg.requests.erase(r.context);
 }
 
 void post(EngineCore& core, Outcome outcome) {
@@ -113,7 +117,7 @@ void post(EngineCore& core, Outcome outcome) {
     }
 }
 
-// Ends a request with its one outcome; caller holds the registry mutex.
+// Ends a request with its one outcome (none once the engine is gone) and closes its handle.
 void finish(PendingRequest& r, bool succeeded, std::string text) {
     r.phase = Phase::Finished;
     if (r.engine->alive) {
@@ -126,7 +130,7 @@ void finish(PendingRequest& r, bool succeeded, std::string text) {
     }
     r.body.clear();
     r.body.shrink_to_fit();
-    closeOpenHandles(r);
+    if (r.handleOpen) InternetCloseHandle(r.handle);  // may report HANDLE_CLOSING at once
     releaseIfDone(r);
 }
 
@@ -169,13 +173,12 @@ void readBody(PendingRequest& r) {
 
 void onRequestComplete(PendingRequest& r, const INTERNET_ASYNC_RESULT& result) {
     if (r.phase == Phase::Finished) return;
-    if (!r.engine->alive) return finish(r, false, {});
     if (r.phase == Phase::Opening) {
         if (result.dwError != 0 || result.dwResult == 0) return fail(r, "Error completing server request.");
         r.handle = reinterpret_cast<HINTERNET>(result.dwResult);
-        r.openHandles.insert(r.handle);
-        r.handleSeen = true;
+        r.handleOpen = true;
         r.phase = Phase::Reading;
+        if (!r.engine->alive) return finish(r, false, {});
         std::uint32_t code;
         try {
             code = queryStatusCode(r.handle);
@@ -185,6 +188,7 @@ void onRequestComplete(PendingRequest& r, const INTERNET_ASYNC_RESULT& result) {
         if (code != 200) return finish(r, false, "Error retrieving server response: " + formatDecimal(code));
         return readBody(r);
     }
+    if (!r.engine->alive) return finish(r, false, {});
     if (result.dwError != 0 || result.dwResult == 0) return fail(r, "Error reading server response.");
     if (r.bytesRead == 0) return finish(r, true, std::move(r.body));
     if (append(r, r.bytesRead)) readBody(r);
@@ -192,27 +196,30 @@ void onRequestComplete(PendingRequest& r, const INTERNET_ASYNC_RESULT& result) {
 
 void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength) {
     if (context == 0) return;
-    if (status != INTERNET_STATUS_REQUEST_COMPLETE && status != INTERNET_STATUS_HANDLE_CREATED &&
-        status != INTERNET_STATUS_HANDLE_CLOSING)
+    if (status != INTERNET_STATUS_REQUEST_COMPLETE && status != INTERNET_STATUS_HANDLE_CLOSING &&
+        status != INTERNET_STATUS_HANDLE_CREATED)
         return;
-    auto& reg = registry();
-    std::lock_guard lock(reg.mutex);
-    auto it = reg.requests.find(context);
-    if (it == reg.requests.end()) return;
-    std::shared_ptr<PendingRequest> r = it->second;  // keeps the record while we work on it
+    std::shared_ptr<PendingRequest> r = findRequest(context);  // keeps the record while we work
+    if (!r) return;
 
     switch (status) {
     case INTERNET_STATUS_HANDLE_CREATED:
-        r->openHandles.insert(handle);
-        r->handleSeen = true;
-        if (r->phase == Phase::Finished || !r->engine->alive) {
-            InternetCloseHandle(handle);
-            releaseIfDone(*r);
+        // Some WinINet builds (Wine's) don't pass the root's send and receive timeouts on
+        // to the handles that InternetOpenUrl makes, so give them to each new handle too.
+        if (info != nullptr && infoLength >= sizeof(HINTERNET) && r->phase == Phase::Opening) {
+            HINTERNET created = *static_cast<const HINTERNET*>(info);
+            DWORD timeout = r->engine->timeoutMs;
+            for (DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+                InternetSetOptionA(created, option, &timeout, sizeof timeout);
         }
         return;
     case INTERNET_STATUS_HANDLE_CLOSING:
-        r->openHandles.erase(handle);
-        releaseIfDone(*r);
+        // The connection handle that InternetOpenUrl makes internally shares our context;
+        // only the URL handle's own closing counts.
+        if (r->handleOpen && handle == r->handle) {
+            r->handleOpen = false;
+            releaseIfDone(*r);
+        }
         return;
     default:
         if (info == nullptr || infoLength < sizeof(INTERNET_ASYNC_RESULT)) return;
@@ -268,6 +275,7 @@ ServerRequest::ServerRequest(std::string baseUrl, DWORD timeoutMs)
         InternetSetOptionA(internet_.get(), option, &timeoutMs, sizeof timeoutMs);
 
     core_ = std::make_shared<EngineCore>();
+    core_->timeoutMs = timeoutMs;
     auto& reg = registry();
     std::lock_guard lock(reg.mutex);
     core_->id = reg.nextEngine++;
@@ -275,21 +283,14 @@ ServerRequest::ServerRequest(std::string baseUrl, DWORD timeoutMs)
 }
 
 ServerRequest::~ServerRequest() {
-    auto& reg = registry();
+    core_->alive = false;
     {
+        auto& reg = registry();
         std::lock_guard lock(reg.mutex);
-        core_->alive = false;
         reg.engines.erase(core_->id);
-        // Requests that have not produced a handle yet are dropped when one appears.
-        std::vector<std::shared_ptr<PendingRequest>> mine;
-        for (auto& [context, r] : reg.requests)
-            if (r->engine == core_) mine.push_back(r);
-        for (auto& r : mine) {
-            closeOpenHandles(*r);
-            releaseIfDone(*r);
-        }
     }
-    // Closing the root also ends every request still opening beneath it.
+    // Closing the root closes every handle beneath it; requests still running then end in
+    // their own callbacks, which see the engine gone and deliver nothing.
     internet_.reset();
 }
 
@@ -323,12 +324,8 @@ void ServerRequest::send(ServerListener* listener, const std::string& action, co
     HINTERNET immediate = InternetOpenUrlA(internet_.get(), r->url.c_str(), nullptr, 0, kOpenFlags, r->context);
     DWORD error = GetLastError();
     if (immediate == nullptr && error != ERROR_IO_PENDING) {
-        {
-            std::lock_guard lock(reg.mutex);
-            r->phase = Phase::Finished;
-            closeOpenHandles(*r);
-            releaseIfDone(*r);
-        }
+        r->phase = Phase::Finished;
+        releaseIfDone(*r);
         listener->reportError("Error connecting to server.");
     }
     // A handle returned at once also arrives with the completion notification.

@@ -1,0 +1,97 @@
+#include "window_driver.h"
+
+#include <thread>
+#include <vector>
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return condition();
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+namespace {
+
+struct Search {
+    DWORD processId;
+    std::string className;
+    std::string caption;
+    HWND owner;
+    HWND found;
+};
+
+std::string classOf(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+BOOL CALLBACK matchTopLevel(HWND window, LPARAM param) {
+    auto& s = *reinterpret_cast<Search*>(param);
+    if (!IsWindowVisible(window)) return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (s.processId != 0 && pid != s.processId) return TRUE;
+    if (s.owner != nullptr && GetWindow(window, GW_OWNER) != s.owner) return TRUE;
+    if (classOf(window) != s.className || windowText(window) != s.caption) return TRUE;
+    s.found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND findTopLevel(DWORD processId, const std::string& className, const std::string& caption) {
+    Search s{processId, className, caption, nullptr, nullptr};
+    EnumWindows(matchTopLevel, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+HWND waitForTopLevel(DWORD processId, const std::string& className, const std::string& caption,
+                     std::chrono::milliseconds timeout) {
+    HWND found = nullptr;
+    waitFor([&] { return (found = findTopLevel(processId, className, caption)) != nullptr; }, timeout);
+    return found;
+}
+
+HWND waitForOwnedDialog(HWND owner, const std::string& caption, std::chrono::milliseconds timeout) {
+    HWND top = GetAncestor(owner, GA_ROOT);
+    HWND found = nullptr;
+    waitFor(
+        [&] {
+            Search s{0, "#32770", caption, top, nullptr};
+            EnumWindows(matchTopLevel, reinterpret_cast<LPARAM>(&s));
+            return (found = s.found) != nullptr;
+        },
+        timeout);
+    return found;
+}
+
+std::string windowText(HWND window) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
+    std::vector<char> buffer(length + 1);
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
+                        5000, &copied);
+    return std::string(buffer.data(), copied);
+}
+
+std::string controlText(HWND dialog, int id) { return windowText(GetDlgItem(dialog, id)); }
+
+std::string messageBoxText(HWND box) { return controlText(box, 0xFFFF); }
+
+void typeText(HWND edit, const std::string& text) {
+    for (char c : text) PostMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
+}
+
+void pressKey(HWND window, UINT virtualKey) {
+    UINT scan = MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC);
+    PostMessageA(window, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
+    PostMessageA(window, WM_KEYUP, virtualKey, 1 | (scan << 16) | (3u << 30));
+}
+
+void clickButton(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
+
+bool windowGone(HWND window) { return !IsWindow(window); }
