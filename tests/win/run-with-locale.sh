@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Runs one Wine test program under a given time zone and locale. Wine's server keeps the
+# values it started with, so this uses a prefix of its own and restarts that prefix's server.
+# Usage: run-with-locale.sh TZ LANG CASE program [args...]
+set -u
+tz=$1 lang=$2 case_name=$3
+shift 3
+export WINEPREFIX="${WINEPREFIX:-$HOME/.wine}-locale"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+restart() { wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; }
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot --init >/dev/null 2>&1
+fi
+restart
+TZ=$tz LANG=$lang LC_ALL=$lang KESTRUN_TIME_CASE=$case_name wine "$@"
+status=$?
+restart
+exit $status
