@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Round trips of 200 sequential "getip" requests through the client's request engine under
+# Wine, next to curl making the same 200 requests to the same lobby in the same run.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
+count=${COUNT:-200}
+source scripts/lib/wine-env.sh
+
+cmake --preset native-release >/dev/null && cmake --build --preset native-release --target kestrun-lobby >/dev/null
+cmake --preset windows-x64 >/dev/null && cmake --build --preset windows-x64 --target bench_getip >/dev/null
+kestrun_wine_start
+
+work=$(mktemp -d)
+lobby_pid=""
+cleanup() {
+    [ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null && wait "$lobby_pid" 2>/dev/null
+    kestrun_wine_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+build/native-release/lobby/kestrun-lobby --listen 127.0.0.1:0 --db :memory: --rate-limit 0 \
+    >/dev/null 2>"$work/lobby.err" &
+lobby_pid=$!
+for _ in $(seq 1 200); do grep -q 'listening on' "$work/lobby.err" && break; sleep 0.05; done
+port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/lobby.err")
+[ -n "$port" ] || { echo "lobby did not start" >&2; exit 1; }
+url="http://127.0.0.1:$port/server/server.php"
+
+# One warm-up request each, so neither side pays its first-connection costs in the figures.
+wine build/windows-x64/bench/engine/bench_getip.exe "$url" 1 >/dev/null
+wine build/windows-x64/bench/engine/bench_getip.exe "$url" "$count" | tr -d '\r' >"$work/engine.txt"
+curl -s -o /dev/null "$url?action=getip"
+urls=()
+for _ in $(seq 1 "$count"); do urls+=("$url?action=getip" -o /dev/null); done
+curl -s -w '%{time_total}\n' "${urls[@]}" | awk '{ printf "%d\n", $1 * 1000000 }' >"$work/curl.txt"
+
+stats() {  # median and 99th percentile, microseconds
+    sort -n "$1" | awk '{ v[NR] = $1 } END { m = v[int((NR + 1) / 2)]; p = v[int(NR * 0.99 + 0.999)]; print m, p }'
+}
+read -r em ep < <(stats "$work/engine.txt")
+read -r cm cp < <(stats "$work/curl.txt")
+echo "getip round trip, $count sequential requests (microseconds)"
+printf '%-32s median %8d   p99 %8d\n' "ServerRequest under Wine" "$em" "$ep"
+printf '%-32s median %8d   p99 %8d\n' "curl (native)" "$cm" "$cp"
+awk -v a="$em" -v b="$cm" -v c="$ep" -v d="$cp" 'BEGIN { printf "ratio engine/curl: median %.2f, p99 %.2f\n", a / b, c / d }'
