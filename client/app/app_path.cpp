@@ -1,0 +1,26 @@
+#include "app/app_path.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "common/win_handles.h"
+
+const std::string nfs4AppPathKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\nfsHs.exe";
+const std::string nfs5AppPathKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Porsche.exe";
+
+std::string readAppPath(const std::string& keyPath, const std::string& valueName) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.empty() ? nullptr : keyPath.c_str(), 0, KEY_QUERY_VALUE,
+                      &opened) != ERROR_SUCCESS)
+        return {};
+    UniqueRegKey key(opened);
+    char buffer[256];
+    DWORD size = sizeof buffer;
+    LONG result = RegQueryValueExA(key.get(), valueName.empty() ? nullptr : valueName.c_str(), nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(buffer), &size);
+    key.reset();
+    if (result != ERROR_SUCCESS) return {};
+    if (size > sizeof buffer) size = sizeof buffer;
+    return std::string(buffer, strnlen(buffer, size));
+}

@@ -1,0 +1,195 @@
+#include "app/main_window.h"
+
+#include <commctrl.h>
+
+#include <memory>
+#include <new>
+#include <string>
+
+#include "app/app_path.h"
+#include "app/dialogs/dialogs.h"
+#include "app/dialogs/show_error.h"
+#include "app/website.h"
+#include "common/error_text.h"
+#include "games/game_tab.h"
+#include "res/resource.h"
+#include "server/ip_lookup.h"
+#include "server/server_request.h"
+
+HINSTANCE instanceHandle = nullptr;
+
+namespace {
+
+// The one main window's state.
+int currentTabIndex = 0;
+std::unique_ptr<IpLookup> ipLookup;
+HICON largeIcon = nullptr;
+HICON smallIcon = nullptr;
+unsigned gameTabCount = 0;
+std::unique_ptr<GameTab[]> gameTabs;
+
+void configureTab(GameTab& tab, const char* gameId, const std::string& keyPath) {
+    tab.setGameId(gameId);
+    tab.setExePath(readAppPath(keyPath, ""));
+    tab.setWorkDir(readAppPath(keyPath, "Path"));
+}
+
+// Steps that must all succeed for the program to run.
+void initialise(HWND window) {
+    HMENU systemMenu = GetSystemMenu(window, FALSE);
+    EnableMenuItem(systemMenu, SC_MAXIMIZE, MF_BYCOMMAND | MF_GRAYED);
+    EnableMenuItem(systemMenu, SC_SIZE, MF_BYCOMMAND | MF_GRAYED);
+
+    smallIcon = static_cast<HICON>(LoadImageA(instanceHandle, MAKEINTRESOURCEA(IDI_KESTRUN), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                              LR_DEFAULTCOLOR));
+    largeIcon = static_cast<HICON>(LoadImageA(instanceHandle, MAKEINTRESOURCEA(IDI_KESTRUN), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                              LR_DEFAULTCOLOR));
+    if (smallIcon == nullptr || largeIcon == nullptr) throw ErrorText("Error loading icons.");
+    SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+    SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon));
+
+    gameTabCount = 2;
+    try {
+        gameTabs.reset(new GameTab[gameTabCount]);
+    } catch (const std::bad_alloc&) {
+        throw ErrorText("Memory couldn't be allocated.");
+    }
+    configureTab(gameTabs[0], "NFS4", nfs4AppPathKey);
+    configureTab(gameTabs[1], "NFS5", nfs5AppPathKey);
+
+    HWND tabControl = GetDlgItem(window, IDC_GAME_TABS);
+    if (tabControl == nullptr) throw ErrorText("Error retrieving game tabs.");
+    for (unsigned i = 0; i < gameTabCount; ++i) {
+        std::string label = gameTabs[i].gameId();
+        TCITEMA item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = label.data();
+        if (SendMessageA(tabControl, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&item)) == -1)
+            throw ErrorText("Error inserting game tab.");
+    }
+
+    HWND statusWindow = GetDlgItem(window, IDC_STATUS);
+    if (statusWindow == nullptr) throw ErrorText("Error retrieving status window.");
+    for (unsigned i = 0; i < gameTabCount; ++i) gameTabs[i].createPage(instanceHandle, tabControl, statusWindow);
+
+    try {
+        ipLookup = std::make_unique<IpLookup>(window);
+    } catch (const std::bad_alloc&) {
+        throw ErrorText("Memory couldn't be allocated.");
+    }
+    currentTabIndex = 0;
+}
+
+GameTab& currentTab() { return gameTabs[currentTabIndex]; }
+
+void addRace(HWND window) {
+    std::string name = getInput(instanceHandle, window, "Add race", "Race name:", 16);
+    if (name.empty()) return;
+    std::string ownIp = ipLookup->ip();
+    currentTab().addRace(name, ownIp);
+}
+
+void showSettingsOf(HWND window) {
+    std::string text = "not detected";
+    if (ipLookup->hasIp()) text = ipLookup->ip();
+    showSettings(instanceHandle, window, text);
+}
+
+// Runs one guarded handler: an error text is shown in the error box owned by the window.
+template <typename Handler>
+bool guarded(HWND window, Handler&& handler) {
+    try {
+        handler();
+        return true;
+    } catch (const ErrorText& e) {
+        showError(window, e.text);
+        return false;
+    }
+}
+
+INT_PTR onCommand(HWND window, WPARAM wParam) {
+    switch (wParam) {
+    case IDC_REFRESH:
+        guarded(window, [] { currentTab().refresh(); });
+        return TRUE;
+    case IDC_ADD_RACE:
+        guarded(window, [window] { addRace(window); });
+        return TRUE;
+    case IDC_REMOVE_RACE:
+        guarded(window, [] {
+            std::string ownIp = ipLookup->ip();
+            currentTab().removeRace(ownIp);
+        });
+        return TRUE;
+    case IDC_LAUNCH_GAME:
+        guarded(window, [] { currentTab().launchGame(); });
+        return TRUE;
+    case IDC_SETTINGS:
+        guarded(window, [window] { showSettingsOf(window); });
+        return TRUE;
+    case IDC_ABOUT:
+        showAbout(instanceHandle, window);
+        return TRUE;
+    case IDC_WEBSITE:
+        openWebsite();
+        return TRUE;
+    case IDC_EXIT:
+        DestroyWindow(window);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void onDestroy() {
+    if (smallIcon) DestroyIcon(smallIcon);
+    if (largeIcon) DestroyIcon(largeIcon);
+    smallIcon = largeIcon = nullptr;
+    if (gameTabs) {
+        // No list-view request may reach a tab once it is gone.
+        gameTabs[currentTabIndex].hide();
+        gameTabs.reset();
+    }
+    ipLookup.reset();
+    PostQuitMessage(0);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        if (!guarded(window, [window] { initialise(window); })) {
+            DestroyWindow(window);
+            return FALSE;
+        }
+        guarded(window, [] { gameTabs[0].show(); });
+        return TRUE;
+    case WM_NOTIFY:
+        if (reinterpret_cast<const NMHDR*>(lParam)->code != TCN_SELCHANGE) return FALSE;
+        guarded(window, [lParam] {
+            currentTab().hide();
+            LRESULT selected = SendMessageA(reinterpret_cast<const NMHDR*>(lParam)->hwndFrom, TCM_GETCURSEL, 0, 0);
+            // Never index past the tabs, whatever the control says.
+            if (selected >= 0 && selected < static_cast<LRESULT>(gameTabCount))
+                currentTabIndex = static_cast<int>(selected);
+            currentTab().show();
+        });
+        return TRUE;
+    case WM_COMMAND:
+        return onCommand(window, wParam);
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return TRUE;
+    case WM_DESTROY:
+        onDestroy();
+        return TRUE;
+    case WM_SERVER_COMPLETION:
+        deliverServerCompletion(wParam, lParam);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
