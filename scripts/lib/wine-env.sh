@@ -7,11 +7,25 @@ export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d"}
 kestrun_xvfb_pid=""
+kestrun_wine_owned=""
 
 kestrun_free_display() {
     local n
     for n in $(seq 90 140); do
         [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { echo "$n"; return; }
+    done
+    return 1
+}
+
+# True when a wineserver already serves this prefix (its socket is in place).
+kestrun_wineserver_running() {
+    [ -d "$WINEPREFIX" ] || return 1
+    local dev ino
+    dev=$(printf %x "$(stat -c %d "$WINEPREFIX")")
+    ino=$(printf %x "$(stat -c %i "$WINEPREFIX")")
+    local socket
+    for socket in /tmp/.wine-"$(id -u)"/server-"$dev-$ino"/socket /tmp/wine-*/server-"$dev-$ino"/socket; do
+        [ -S "$socket" ] && return 0
     done
     return 1
 }
@@ -26,17 +40,25 @@ kestrun_wine_start() {
         for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
     fi
     mkdir -p "$WINEPREFIX"
+    # A persistent wineserver that somebody else started never ends: waiting for it
+    # ("wineserver -w") would hang, and stopping it would break their run.
+    kestrun_wine_owned=""
+    kestrun_wineserver_running && return 0
+    kestrun_wine_owned=1
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot --init >/dev/null 2>&1
+        wineserver -w
     fi
-    wineserver -w
     # Keep one wineserver for the whole run: later Wine starts are then fast.
-    wineserver -p >/dev/null 2>&1 || true
+    wineserver -p >/dev/null 2>&1 </dev/null || true
 }
 
 kestrun_wine_stop() {
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    if [ -n "${kestrun_wine_owned:-}" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+        wineserver -w >/dev/null 2>&1 || true
+        kestrun_wine_owned=""
+    fi
     if [ -n "$kestrun_xvfb_pid" ]; then
         kill "$kestrun_xvfb_pid" 2>/dev/null || true
         wait "$kestrun_xvfb_pid" 2>/dev/null || true
