@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "common/error_text.h"
@@ -41,6 +42,10 @@ struct EngineCore {
     std::mutex mailboxMutex;
     std::deque<Outcome> mailbox;
     std::uint64_t nextSeq = 0;
+    // Guarded by the registry mutex: requests still inside InternetOpenUrl, and the root
+    // handle of a destroyed engine that waits for them (see ~ServerRequest).
+    int opening = 0;
+    HINTERNET orphanedRoot = nullptr;
 };
 
 namespace {
@@ -85,6 +90,17 @@ struct Registry {
 Registry& registry() {
     static Registry* instance = new Registry;
     return *instance;
+}
+
+// A request has left InternetOpenUrl; a destroyed engine's root can close once none is left.
+void openingEnded(EngineCore& core) {
+    HINTERNET root = nullptr;
+    {
+        auto& reg = registry();
+        std::lock_guard lock(reg.mutex);
+        if (--core.opening == 0) root = std::exchange(core.orphanedRoot, nullptr);
+    }
+    if (root != nullptr) InternetCloseHandle(root);
 }
 
 std::shared_ptr<PendingRequest> findRequest(std::uint64_t context) {
@@ -174,6 +190,10 @@ void readBody(PendingRequest& r) {
 void onRequestComplete(PendingRequest& r, const INTERNET_ASYNC_RESULT& result) {
     if (r.phase == Phase::Finished) return;
     if (r.phase == Phase::Opening) {
+        struct OpeningEnds {
+            EngineCore& core;
+            ~OpeningEnds() { openingEnded(core); }
+        } openingEnds{*r.engine};
         if (result.dwError != 0 || result.dwResult == 0) return fail(r, "Error completing server request.");
         r.handle = reinterpret_cast<HINTERNET>(result.dwResult);
         r.handleOpen = true;
@@ -284,14 +304,20 @@ ServerRequest::ServerRequest(std::string baseUrl, DWORD timeoutMs)
 
 ServerRequest::~ServerRequest() {
     core_->alive = false;
+    bool closeNow;
     {
         auto& reg = registry();
         std::lock_guard lock(reg.mutex);
         reg.engines.erase(core_->id);
+        // WinINet (Wine's at least) frees a handle that InternetOpenUrl is still setting up
+        // if its root closes meanwhile, and then hangs. So the root of an engine with
+        // requests still opening is closed by the last of them, on its WinINet thread.
+        closeNow = core_->opening == 0;
+        if (!closeNow) core_->orphanedRoot = internet_.release();
     }
     // Closing the root closes every handle beneath it; requests still running then end in
     // their own callbacks, which see the engine gone and deliver nothing.
-    internet_.reset();
+    if (closeNow) internet_.reset();
 }
 
 void ServerRequest::setDeliveryWindow(HWND window) { core_->window = window; }
@@ -320,10 +346,12 @@ void ServerRequest::send(ServerListener* listener, const std::string& action, co
         std::lock_guard lock(reg.mutex);
         r->context = reg.nextContext++;
         reg.requests[r->context] = r;
+        ++core_->opening;
     }
     HINTERNET immediate = InternetOpenUrlA(internet_.get(), r->url.c_str(), nullptr, 0, kOpenFlags, r->context);
     DWORD error = GetLastError();
     if (immediate == nullptr && error != ERROR_IO_PENDING) {
+        openingEnded(*core_);
         r->phase = Phase::Finished;
         releaseIfDone(*r);
         listener->reportError("Error connecting to server.");
