@@ -10,8 +10,26 @@
 #include "server/envelope.h"
 
 namespace {
+
 constexpr const char* kNoMemory = "Memory couldn't be allocated.";
-}
+
+// Wine's list view redraws its scroll bars after every insertion unless told to wait,
+// which makes a list of a thousand races take seconds.
+class RedrawPause {
+public:
+    explicit RedrawPause(HWND window) : window_(window) { SendMessageA(window_, WM_SETREDRAW, FALSE, 0); }
+    ~RedrawPause() {
+        SendMessageA(window_, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(window_, nullptr, TRUE);
+    }
+    RedrawPause(const RedrawPause&) = delete;
+    RedrawPause& operator=(const RedrawPause&) = delete;
+
+private:
+    HWND window_;
+};
+
+}  // namespace
 
 void GameTab::handleResponse(const std::string& action, const std::string& body) {
     try {
@@ -68,14 +86,17 @@ void GameTab::onRaceList(const std::string& body) {
     if (!SetDlgItemTextA(pageWindow_, IDC_RETRIEVED_ON, formatTimestamp(retrievedOn_).c_str()))
         throw ErrorText("Error setting tab time.");
 
-    for (std::uint32_t i = 0; i < raceCount_; ++i) {
-        LVITEMA item{};
-        item.mask = LVIF_TEXT;
-        item.iItem = static_cast<int>(i);
-        item.iSubItem = 0;
-        item.pszText = LPSTR_TEXTCALLBACKA;
-        if (SendMessageA(listView_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)) == -1)
-            throw ErrorText("Error inserting race list item.");
+    {
+        RedrawPause pause(listView_);
+        for (std::uint32_t i = 0; i < raceCount_; ++i) {
+            LVITEMA item{};
+            item.mask = LVIF_TEXT;
+            item.iItem = static_cast<int>(i);
+            item.iSubItem = 0;
+            item.pszText = LPSTR_TEXTCALLBACKA;
+            if (SendMessageA(listView_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)) == -1)
+                throw ErrorText("Error inserting race list item.");
+        }
     }
 
     sortColumn_ = 0;
