@@ -51,6 +51,9 @@ kestrun_wine_start() {
     fi
     # Keep one wineserver for the whole run: later Wine starts are then fast.
     wineserver -p >/dev/null 2>&1 </dev/null || true
+    # Start Wine's own services now, detached from any caller's output: started by the
+    # first program instead, they inherit its stdout and hold a test runner's pipe open.
+    wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 kestrun_wine_stop() {

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Cold start of the client under Wine, from process start to its first race list on
+# screen, and its private memory once the list is shown, next to a minimal Win32 dialog
+# program (the floor Wine sets) measured in the same run; and the size of kestrun.exe.
+# The client is the end-to-end build (same sources, its lobby address on a loopback port).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
+runs=${RUNS:-5}
+source scripts/lib/wine-env.sh
+
+cmake --preset native-release >/dev/null && cmake --build --preset native-release --target kestrun-lobby >/dev/null
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 --target kestrun kestrun_e2e bench_floor startup_probe >/dev/null
+port=$(sed -n 's/^KESTRUN_E2E_PORT:STRING=//p' build/windows-x64/CMakeCache.txt)
+bin=build/windows-x64
+client=$bin/tests/e2e/kestrun_e2e.exe
+floor=$bin/bench/startup/bench_floor.exe
+probe=$bin/bench/startup/startup_probe.exe
+
+work=$(mktemp -d)
+lobby_pid=""
+cleanup() {
+    if [ -n "$lobby_pid" ]; then kill "$lobby_pid" 2>/dev/null || true; wait "$lobby_pid" 2>/dev/null || true; fi
+    kestrun_wine_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+build/native-release/lobby/kestrun-lobby seed --db "$work/lobby.db" --races 20 >/dev/null
+build/native-release/lobby/kestrun-lobby --listen "127.0.0.1:$port" --db "$work/lobby.db" --rate-limit 0 \
+    >/dev/null 2>"$work/lobby.err" &
+lobby_pid=$!
+for _ in $(seq 1 200); do grep -q 'listening on' "$work/lobby.err" && break; sleep 0.05; done
+grep -q 'listening on' "$work/lobby.err" || { cat "$work/lobby.err" >&2; exit 1; }
+kestrun_wine_start
+
+unix_pid() {  # the Wine process whose program is $1
+    local p
+    for p in $(pgrep -f "$1"); do
+        [[ $(tr '\0' '\n' <"/proc/$p/cmdline" 2>/dev/null | head -n 1) == *"$1" ]] && { echo "$p"; return; }
+    done
+}
+
+measure() {  # $1: exe, $2: caption, $3: list|window; appends "ms private_kib win_private_kib"
+    local exe=$1 name line ms=0 winpriv=0 pid priv
+    name=$(basename "$exe")
+    coproc PROBE { wine "$probe" run "$(printf 'Z:%s' "${root//\//\\}/${exe//\//\\}")" "$2" "$3" 2>/dev/null; }
+    while IFS= read -r -u "${PROBE[0]}" line; do
+        line=${line%$'\r'}
+        case $line in
+        shown_ms*) ms=${line#shown_ms } ;;
+        private_bytes*) winpriv=${line#private_bytes } ;;
+        ready) break ;;
+        error*) echo "$name: $line" >&2; return 1 ;;
+        esac
+    done
+    pid=$(unix_pid "$name")
+    priv=$(awk '/^Private_(Clean|Dirty)/ { s += $2 } END { print s }' "/proc/$pid/smaps_rollup")
+    echo done >&"${PROBE[1]}"
+    wait "$PROBE_PID" || true
+    echo "$ms $priv $((winpriv / 1024))" >>"$work/$4"
+}
+
+wine "$probe" run "$(printf 'Z:%s' "${root//\//\\}/${floor//\//\\}")" Floor window </dev/null >/dev/null 2>&1 || true
+for _ in $(seq 1 "$runs"); do
+    measure "$floor" Floor window floor.txt
+    measure "$client" Kestrun list client.txt
+done
+
+median() {  # $1: file, $2: column
+    awk -v c="$2" '{ print $c }' "$1" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+first() { awk -v c="$2" 'NR == 1 { print $c }' "$1"; }
+fm=$(median "$work/floor.txt" 1); cm=$(median "$work/client.txt" 1)
+fp=$(median "$work/floor.txt" 2); cp=$(median "$work/client.txt" 2)
+fw=$(median "$work/floor.txt" 3); cw=$(median "$work/client.txt" 3)
+echo "start-up under Wine, $runs runs each (median; first run in brackets)"
+printf '%-44s %8.0f ms  (%.0f)\n' "floor: empty dialog window shown" "$fm" "$(first "$work/floor.txt" 1)"
+printf '%-44s %8.0f ms  (%.0f)\n' "kestrun: first race list (20 races) shown" "$cm" "$(first "$work/client.txt" 1)"
+awk -v a="$cm" -v b="$fm" 'BEGIN { printf "ratio kestrun/floor: %.2f\n", a / b }'
+echo "private memory once shown (Linux Private_Clean+Private_Dirty; Windows PrivateUsage)"
+printf '%-44s %8d KiB  (%d KiB)\n' "floor" "$fp" "$fw"
+printf '%-44s %8d KiB  (%d KiB)\n' "kestrun" "$cp" "$cw"
+awk -v a="$cp" -v b="$fp" 'BEGIN { printf "ratio kestrun/floor: %.2f\n", a / b }'
+printf 'size of kestrun.exe: %d bytes\n' "$(stat -c %s "$bin/client/kestrun.exe")"
