@@ -40,14 +40,9 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM param) {
     return FALSE;
 }
 
-HDESK desktop = nullptr;  // another desktop to look on (a Wine virtual desktop), or the own
-
 HWND visibleWindow(DWORD processId, const std::string& caption) {
     Search s{processId, caption, nullptr};
-    if (desktop)
-        EnumDesktopWindows(desktop, matchWindow, reinterpret_cast<LPARAM>(&s));
-    else
-        EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&s));
+    EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
 
@@ -123,10 +118,13 @@ int main(int argc, char** argv) {
     if ((argc == 4 || argc == 5) && std::string(argv[1]) == "wait") {
         if (argc == 5) {
             auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[3]));
-            while (!(desktop = OpenDesktopA(argv[4], 0, FALSE, DESKTOP_READOBJECTS | DESKTOP_ENUMERATE))) {
+            HDESK other = nullptr;
+            while (!(other = OpenDesktopA(argv[4], 0, FALSE, GENERIC_ALL))) {
                 if (std::chrono::steady_clock::now() > deadline) return 1;
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
+            // Look from inside that desktop: its windows are this thread's top-level windows.
+            SetThreadDesktop(other);
         }
         return wait(argv[2], std::atoi(argv[3]));
     }
