@@ -42,15 +42,14 @@ unix_pid() {  # the Wine process whose program is $1
     done
 }
 
-measure() {  # $1: exe, $2: caption, $3: list|window; appends "ms private_kib win_private_kib"
-    local exe=$1 name line ms=0 winpriv=0 pid priv
+measure() {  # $1: exe, $2: caption, $3: list|window, $4: file; appends "ms private_kib"
+    local exe=$1 name line ms=0 pid priv
     name=$(basename "$exe")
     coproc PROBE { wine "$probe" run "$(printf 'Z:%s' "${root//\//\\}/${exe//\//\\}")" "$2" "$3" 2>/dev/null; }
     while IFS= read -r -u "${PROBE[0]}" line; do
         line=${line%$'\r'}
         case $line in
         shown_ms*) ms=${line#shown_ms } ;;
-        private_bytes*) winpriv=${line#private_bytes } ;;
         ready) break ;;
         error*) echo "$name: $line" >&2; return 1 ;;
         esac
@@ -59,7 +58,7 @@ measure() {  # $1: exe, $2: caption, $3: list|window; appends "ms private_kib wi
     priv=$(awk '/^Private_(Clean|Dirty)/ { s += $2 } END { print s }' "/proc/$pid/smaps_rollup")
     echo done >&"${PROBE[1]}"
     wait "$PROBE_PID" || true
-    echo "$ms $priv $((winpriv / 1024))" >>"$work/$4"
+    echo "$ms $priv" >>"$work/$4"
 }
 
 wine "$probe" run "$(printf 'Z:%s' "${root//\//\\}/${floor//\//\\}")" Floor window </dev/null >/dev/null 2>&1 || true
@@ -74,13 +73,13 @@ median() {  # $1: file, $2: column
 first() { awk -v c="$2" 'NR == 1 { print $c }' "$1"; }
 fm=$(median "$work/floor.txt" 1); cm=$(median "$work/client.txt" 1)
 fp=$(median "$work/floor.txt" 2); cp=$(median "$work/client.txt" 2)
-fw=$(median "$work/floor.txt" 3); cw=$(median "$work/client.txt" 3)
 echo "start-up under Wine, $runs runs each (median; first run in brackets)"
 printf '%-44s %8.0f ms  (%.0f)\n' "floor: empty dialog window shown" "$fm" "$(first "$work/floor.txt" 1)"
 printf '%-44s %8.0f ms  (%.0f)\n' "kestrun: first race list (20 races) shown" "$cm" "$(first "$work/client.txt" 1)"
 awk -v a="$cm" -v b="$fm" 'BEGIN { printf "ratio kestrun/floor: %.2f\n", a / b }'
-echo "private memory once shown (Linux Private_Clean+Private_Dirty; Windows PrivateUsage)"
-printf '%-44s %8d KiB  (%d KiB)\n' "floor" "$fp" "$fw"
-printf '%-44s %8d KiB  (%d KiB)\n' "kestrun" "$cp" "$cw"
+# Wine reports no PrivateUsage (0), so the figure is the Wine process's own private pages.
+echo "private memory once shown (Private_Clean + Private_Dirty of the Wine process)"
+printf '%-44s %8d KiB\n' "floor" "$fp"
+printf '%-44s %8d KiB\n' "kestrun" "$cp"
 awk -v a="$cp" -v b="$fp" 'BEGIN { printf "ratio kestrun/floor: %.2f\n", a / b }'
 printf 'size of kestrun.exe: %d bytes\n' "$(stat -c %s "$bin/client/kestrun.exe")"

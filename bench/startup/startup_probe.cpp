@@ -1,14 +1,13 @@
 // Starts a program and reports when its window is shown: for the client, when its first
 // race list has rows on screen; for the floor program, when its window is visible.
-//   startup_probe run EXE CAPTION list|window   prints "shown_ms N" and "private_bytes N",
-//                                               then waits for a line on standard input
-//                                               and closes the program
+//   startup_probe run EXE CAPTION list|window   prints "shown_ms N" and "ready", then waits
+//                                               for a line on standard input (the caller
+//                                               measures memory meanwhile) and closes it
 //   startup_probe wait CAPTION SECONDS [DESKTOP]
 //                                               waits until a window CAPTION (on the named
 //                                               desktop) shows race rows
 #include <windows.h>
 #include <commctrl.h>
-#include <psapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -85,11 +84,7 @@ int run(const std::string& exe, const std::string& caption, bool list) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    PROCESS_MEMORY_COUNTERS_EX memory{};
-    memory.cb = sizeof memory;
-    GetProcessMemoryInfo(info.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
-    std::printf("shown_ms %.1f\nprivate_bytes %llu\nready\n", ms,
-                static_cast<unsigned long long>(memory.PrivateUsage));
+    std::printf("shown_ms %.1f\nready\n", ms);
     std::fflush(stdout);
     std::string line;
     std::getline(std::cin, line);
