@@ -15,6 +15,14 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-e2e.XXXXXX")
 server_pid=""
 own_wine=""
 cleanup() {
+    # A client that outlived its driver (the driver ends it; if the driver crashed, this does).
+    local p exe=${KESTRUN_E2E_CLIENT_EXE##*/}
+    for p in $(pgrep -f "$exe" || true); do
+        if [[ $(tr '\0' '\n' <"/proc/$p/cmdline" 2>/dev/null | head -n 1) == *"$exe" ]] &&
+            tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+            kill "$p" 2>/dev/null || true
+        fi
+    done
     if [ -n "$server_pid" ]; then
         kill "$server_pid" 2>/dev/null || true
         wait "$server_pid" 2>/dev/null || true
