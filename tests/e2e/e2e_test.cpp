@@ -142,6 +142,14 @@ protected:
 TEST_F(EndToEnd, StartUpShowsTheNfs4ListNewestFirst) {
     auto client = startWithList();
     ASSERT_TRUE(client->started());
+    // A fixed-size window: no sizing border, no minimise or maximise box.
+    LONG style = GetWindowLongA(client->window(), GWL_STYLE);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX), 0);
+    EXPECT_NE(style & WS_SYSMENU, 0);
+    HWND tabs = GetDlgItem(client->window(), IDC_GAME_TABS);
+    EXPECT_EQ(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(SendMessageA(tabs, TCM_GETCURSEL, 0, 0), 0);
+
     std::vector<LobbyRace> lobby = lobbyRaces("NFS4");
     ASSERT_GE(lobby.size(), 2u) << "the lobby was not seeded";
     std::stable_sort(lobby.begin(), lobby.end(), [](const LobbyRace& a, const LobbyRace& b) {
