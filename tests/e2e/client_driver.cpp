@@ -3,11 +3,12 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 #include "res/resource.h"
 
-void clickAt(const RECT& r) {
+void clickAt(const RECT& r, HWND target) {
     // Two clicks on the same spot in quick succession would make a double click.
     static POINT last{-1, -1};
     POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
@@ -29,7 +30,8 @@ void clickAt(const RECT& r) {
     waitFor(
         [&] {
             POINT now{};
-            return GetCursorPos(&now) && now.x == p.x && now.y == p.y;
+            return GetCursorPos(&now) && now.x == p.x && now.y == p.y &&
+                   (target == nullptr || WindowFromPoint(now) == target);
         },
         5s);
     SendInput(2, &input[1], sizeof(INPUT));
@@ -47,7 +49,7 @@ void clickWindow(HWND window) {
     bringToFront(window);
     RECT r{};
     GetWindowRect(window, &r);
-    clickAt(r);
+    clickAt(r, window);
 }
 
 void typeKeys(const std::string& text) {
@@ -95,7 +97,10 @@ KestrunClient::~KestrunClient() {
 std::string KestrunClient::status() const { return controlText(window_, IDC_STATUS); }
 
 bool KestrunClient::waitForStatus(const std::string& text, std::chrono::milliseconds timeout) const {
-    return waitFor([&] { return status() == text; }, timeout);
+    if (waitFor([&] { return status() == text; }, timeout)) return true;
+    std::fprintf(stderr, "status \"%s\" while waiting for \"%s\"; %s\n", status().c_str(), text.c_str(),
+                 describeInput().c_str());
+    return false;
 }
 
 void KestrunClient::click(int controlId) const { clickWindow(GetDlgItem(window_, controlId)); }
@@ -131,7 +136,7 @@ void KestrunClient::selectTab(int index) const {
     bringToFront(tabs);
     RECT r = remoteCall(tabs, TCM_GETITEMRECT, index, RECT{});
     MapWindowPoints(tabs, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    clickAt(r);
+    clickAt(r, tabs);
 }
 
 void KestrunClient::clickColumnHeader(int column) const {
@@ -140,7 +145,7 @@ void KestrunClient::clickColumnHeader(int column) const {
     bringToFront(header);
     RECT r = remoteCall(header, HDM_GETITEMRECT, column, RECT{});
     MapWindowPoints(header, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    clickAt(r);
+    clickAt(r, header);
 }
 
 namespace {
@@ -189,9 +194,21 @@ HWND KestrunClient::waitForDialog(const std::string& caption, std::chrono::milli
     return waitForTopLevel(info_.dwProcessId, "#32770", caption, timeout);
 }
 
+std::string KestrunClient::describeInput() const {
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    HWND under = WindowFromPoint(cursor);
+    char text[200];
+    std::snprintf(text, sizeof text, "cursor %ld,%ld over control %d \"%s\", foreground %s, main window %s", cursor.x,
+                  cursor.y, GetDlgCtrlID(under), windowText(under).c_str(),
+                  GetForegroundWindow() == window_ ? "main" : windowText(GetForegroundWindow()).c_str(),
+                  IsWindowEnabled(window_) ? "enabled" : "disabled");
+    return text;
+}
+
 std::string KestrunClient::takeError(std::chrono::milliseconds timeout) const {
     HWND box = waitForDialog("Error", timeout);
-    if (!box) return "(no error box)";
+    if (!box) return "(no error box; " + describeInput() + ")";
     std::string text = messageBoxText(box);
     clickWindow(GetDlgItem(box, IDOK));
     waitFor([&] { return windowGone(box); });

@@ -10,8 +10,9 @@
 
 #include "window_driver.h"
 
-// Real input: the cursor goes to the middle of the rectangle (screen coordinates) and clicks.
-void clickAt(const RECT& screenRect);
+// Real input: the cursor goes to the middle of the rectangle (screen coordinates) and,
+// once it is there over `target` (when given), clicks.
+void clickAt(const RECT& screenRect, HWND target = nullptr);
 void clickWindow(HWND window);
 void typeKeys(const std::string& text);  // characters as Unicode key strokes
 void pressVirtualKey(WORD key);
@@ -43,6 +44,7 @@ public:
     // A visible dialog of the client with this caption (message boxes are "Error").
     HWND waitForDialog(const std::string& caption, std::chrono::milliseconds timeout = 20s) const;
     int errorBoxCount() const;
+    std::string describeInput() const;  // where the pointer and the focus are, for failures
     // The text of the topmost error box, which is then closed with its OK button.
     std::string takeError(std::chrono::milliseconds timeout = 20s) const;
 
