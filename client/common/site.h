@@ -1,8 +1,5 @@
 #pragma once
-// The lobby site's root, fixed when the client is built (KESTRUN_SITE_URL).
-#ifndef KESTRUN_SITE_URL
-#define KESTRUN_SITE_URL "http://127.0.0.1:8080/"
-#endif
-
-inline constexpr const char* kSiteUrl = KESTRUN_SITE_URL;
+// The lobby site's root, fixed when the client is built (KESTRUN_SITE_URL). It is defined
+// in site.cpp, which each client program compiles with its own address.
+extern const char* const kSiteUrl;
 inline constexpr const char* kServerScriptPath = "server/server.php";

@@ -62,37 +62,26 @@ INT_PTR CALLBACK inputProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     }
 }
 
+// Settings and About close on OK, Cancel (so Enter and Escape too) and the close box.
+bool closesDialog(UINT message, WPARAM wParam) {
+    return message == WM_CLOSE || (message == WM_COMMAND && (wParam == IDOK || wParam == IDCANCEL));
+}
+
 INT_PTR CALLBACK settingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-    case WM_INITDIALOG:
+    if (message == WM_INITDIALOG) {
         SetDlgItemTextA(dialog, IDC_SETTINGS_IP, settingsIpText.c_str());
         return TRUE;
-    case WM_COMMAND:
-        if (wParam != IDOK && wParam != IDCANCEL) return FALSE;
-        EndDialog(dialog, 0);
-        return TRUE;
-    case WM_CLOSE:
-        EndDialog(dialog, 0);
-        return TRUE;
-    default:
-        return FALSE;
     }
+    if (!closesDialog(message, wParam)) return FALSE;
+    EndDialog(dialog, 0);
+    return TRUE;
 }
 
 INT_PTR CALLBACK aboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-    case WM_INITDIALOG:
-        return TRUE;
-    case WM_COMMAND:
-        if (wParam != IDOK && wParam != IDCANCEL) return FALSE;
-        EndDialog(dialog, 0);
-        return TRUE;
-    case WM_CLOSE:
-        EndDialog(dialog, 0);
-        return TRUE;
-    default:
-        return FALSE;
-    }
+    if (message == WM_INITDIALOG) return TRUE;
+    if (!closesDialog(message, wParam)) return FALSE;
+    EndDialog(dialog, 0);
+    return TRUE;
 }
 
 }  // namespace
