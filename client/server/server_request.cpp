@@ -9,7 +9,6 @@
 #include <mutex>
 #include <new>
 #include <utility>
-#include <vector>
 
 #include "common/error_text.h"
 #include "common/site.h"
