@@ -9,6 +9,20 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe
 kestrun_xvfb_pid=""
 kestrun_wine_owned=""
 
+# Where the kernel runs no 32-bit programs (ia32 emulation off), Debian's wine launcher
+# still picks the 32-bit loader once wine32 is installed and every start fails with
+# "Exec format error"; then 64-bit programs go straight to the 64-bit loader.
+kestrun_runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+if [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wine64 ] && ! kestrun_runs_32bit; then
+    kestrun_wine_shims="$kestrun_root/build/wine-bin"
+    mkdir -p "$kestrun_wine_shims"
+    for kestrun_shim in wine wine-stable; do
+        printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$kestrun_wine_shims/$kestrun_shim"
+        chmod +x "$kestrun_wine_shims/$kestrun_shim"
+    done
+    export PATH="$kestrun_wine_shims:$PATH"
+fi
+
 kestrun_free_display() {
     local n
     for n in $(seq 90 140); do
