@@ -1,11 +1,10 @@
 #include "lobby_server.h"
 
-#include <arpa/inet.h>
-
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <deque>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -14,7 +13,7 @@
 #include <optional>
 #include <thread>
 
-#include "http_connection.h"
+#include "http_server.h"
 #include "rate_limiter.h"
 #include "website.h"
 #include "wire.h"
@@ -68,17 +67,6 @@ void reportProblem(const std::string& what) {
     std::fflush(stderr);
 }
 
-// The rate limit counts IPv6 clients per /64, the block one household usually gets.
-std::string rateKey(const PeerAddress& client) {
-    if (client.isIpv4) return client.text;
-    in6_addr addr{};
-    if (inet_pton(AF_INET6, client.text.c_str(), &addr) != 1) return client.text;
-    std::memset(addr.s6_addr + 8, 0, 8);
-    char text[INET6_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET6, &addr, text, sizeof text);
-    return std::string(text) + "/64";
-}
-
 // One game's races as the race list carries them, ready to be sent.
 struct GameList {
     std::vector<Race> races;
@@ -86,215 +74,317 @@ struct GameList {
     std::int64_t expiresAt = std::numeric_limits<std::int64_t>::max();  // oldest race runs out
 };
 
+// The store's writes, one at a time, on a thread of their own: a commit waits for the
+// disk, and no I/O thread may wait with it.
+class Writer {
+public:
+    void start() { thread_ = std::thread([this] { loop(); }); }
+    void post(std::function<void()> job) {
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.push_back(std::move(job));
+        }
+        wake_.notify_one();
+    }
+    // Finishes what is queued, then ends.
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_one();
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    void loop() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty()) return;
+            auto job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// A request on its way through the lobby, with what its access-log line needs.
+struct Call {
+    PeerAddress client;
+    std::string_view path;
+    std::string_view rawQuery;
+    std::string method, target;  // copied only when there is an access log
+    HttpReply reply;
+};
+
 }  // namespace
 
-struct LobbyServer::Impl {
+struct LobbyServer::Impl final : HttpHandler {
     explicit Impl(LobbyConfig c)
-        : config(std::move(c)), store(config.dbPath), limiter(config.rateLimit) {
+        : config(std::move(c)), store(config.dbPath), limiter(config.rateLimit),
+          http(*this, limitsOf(config)) {
         if (!config.clock) config.clock = systemClock;
         if (!config.trustedProxy.empty()) trustedProxy = parsePeerAddress(config.trustedProxy);
         refresh(config.clock());
-        setUpHttp();
+        http.every(config.sweepInterval, [this] {
+            if (!sweepQueued.exchange(true))
+                writer.post([this] {
+                    sweepQueued = false;
+                    refresh(config.clock());
+                });
+        });
     }
 
     LobbyConfig config;
     RaceStore store;
     RateLimiter limiter;
-    HttpServer http;
     std::optional<PeerAddress> trustedProxy;
 
-    std::mutex listsMutex;  // guards lists; held only to copy a pointer
+    std::mutex listsMutex;  // guards lists and bodies; held only to copy pointers
     std::array<std::shared_ptr<const GameList>, kGames.size()> lists;
-    std::mutex changeMutex;  // one change of the store and its lists at a time
+    struct CachedBody {
+        std::int64_t at = 0;
+        std::shared_ptr<const GameList> from;
+        std::shared_ptr<const std::string> body;
+    };
+    std::array<CachedBody, kGames.size()> bodies;
 
-    std::atomic<bool> runActive{false};
-    std::atomic<bool> runFinished{false};
-    std::atomic<bool> stopRequested{false};
-    std::atomic<bool> httpStopped{false};
+    Writer writer;
+    std::atomic<bool> sweepQueued{false};
+    HttpServer http;  // last: it goes first, and with it every session
 
-    std::mutex sweepMutex;
-    std::condition_variable sweepWake;
-    bool sweepStop = false;
+    static HttpLimits limitsOf(const LobbyConfig& c) {
+        HttpLimits l;
+        l.threads = c.threads;
+        l.maxConnections = c.maxConnections;
+        l.maxPerAddress = c.maxPerAddress;
+        l.headTimeout = c.headTimeout;
+        l.stopOnSignals = c.stopOnSignals;
+        if (!c.trustedProxy.empty())
+            if (auto key = addressKeyOf(c.trustedProxy)) l.uncapped.push_back(*key);
+        return l;
+    }
 
-    void setUpHttp();
-    std::optional<PeerAddress> clientOf(const httplib::Request& req) const;
-    std::string answer(const httplib::Request& req, const PeerAddress& client);
-    std::string raceList(int game);
-    std::string addRace(int game, std::string_view data, const PeerAddress& client);
-    std::string removeRace(int game, std::string_view data, const PeerAddress& client);
-    std::string website();
+    void handle(const HttpRequest& req, HttpReply reply) override;
+    HttpResponse refusal(int status) override {
+        return HttpResponse::text(status, errorBody(status == 400 ? kUnreadable : kTooLong));
+    }
+
+    std::optional<PeerAddress> clientOf(const HttpRequest& req) const;
+    void finish(Call& call, HttpResponse response);
+    void finishScript(Call& call, std::shared_ptr<const std::string> body);
+    void script(Call& call);
+    void site(Call& call);
+    std::shared_ptr<const std::string> raceList(int game);
+    std::string addRace(int game, const RaceAddData& race);
+    std::string removeRace(int game, std::uint32_t ip);
     std::shared_ptr<const GameList> currentList(int game, std::int64_t now);
     void rebuildList(int game, std::int64_t now);
     void refresh(std::int64_t now);
-    void sweepLoop();
-    void logAccess(const httplib::Request& req, const httplib::Response& res) const;
+    void logAccess(const Call& call, const HttpResponse& res) const;
 };
 
-void LobbyServer::Impl::setUpHttp() {
-    http.new_task_queue = [n = config.threads] { return new httplib::ThreadPool(n); };
-    http.set_socket_options(lobbySocketOptions);
-    http.set_keep_alive_max_count(100);
-    http.set_keep_alive_timeout(5);
-    http.set_read_timeout(5);
-    http.set_write_timeout(5);
-    http.set_payload_max_length(4096);
+void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
+    Call call;
+    call.reply = std::move(reply);
+    std::string_view target = req.target();
+    std::size_t mark = target.find('?');
+    call.path = target.substr(0, mark);
+    call.rawQuery = mark == std::string_view::npos ? "" : target.substr(mark + 1);
+    if (config.accessLog) {
+        call.method = req.method();
+        call.target = target;
+    }
 
-    http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        auto client = clientOf(req);
-        const char* refusal = nullptr;
-        int status = 200;
-        if (!client) {
-            refusal = kNoAddress;
-            status = 400;
-        } else if (!limiter.allow(rateKey(*client), config.clock())) {
-            refusal = kTooManyRequests;
-            status = 429;
-        } else {
-            return httplib::Server::HandlerResponse::Unhandled;
-        }
+    auto client = clientOf(req);
+    const char* refusal = nullptr;
+    int status = 200;
+    if (!client) {
+        refusal = kNoAddress;
+        status = 400;
+    } else if (auto key = addressKeyOf(client->text); key && !limiter.allow(*key, config.clock())) {
+        refusal = kTooManyRequests;
+        status = 429;
+    }
+    if (client) call.client = *client;
+    if (refusal) {
         // The client shows only bodies of status 200; elsewhere HTTP's own codes serve.
-        if (req.path == kScriptPath) {
-            res.set_content(errorBody(refusal), "text/plain");
-        } else {
-            res.status = status;
-            res.set_content(std::string(refusal) + "\n", "text/plain");
-        }
-        return httplib::Server::HandlerResponse::Handled;
-    });
-
-    http.Get(R"(/server/server\.php)", [this](const httplib::Request& req, httplib::Response& res) {
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(answer(req, *clientOf(req)), "text/plain");
-    });
-
-    http.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Cache-Control", "no-cache");
-        res.set_header("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
-        res.set_header("X-Content-Type-Options", "nosniff");
-        res.set_content(website(), "text/html; charset=utf-8");
-    });
-
-    http.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request&, httplib::Response& res) {
-            if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-            const char* text = res.status == 404   ? "Not found."
-                               : res.status == 414 ? kTooLong
-                               : res.status < 500  ? kUnreadable
-                                                   : kInternal;
-            res.set_content(errorBody(text), "text/plain");
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-
-    http.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-            try {
-                std::rethrow_exception(ep);
-            } catch (const std::exception& e) {
-                reportProblem(e.what());
-            } catch (...) {
-                reportProblem("unknown failure");
-            }
-            res.status = 200;
-            res.set_content(errorBody(kInternal), "text/plain");
-        });
-
-    if (config.accessLog)
-        http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-            logAccess(req, res);
-        });
+        if (call.path == kScriptPath)
+            return finish(call, HttpResponse::text(200, errorBody(refusal)));
+        return finish(call, HttpResponse::text(status, std::string(refusal) + "\n"));
+    }
+    if (req.method() != "GET" && req.method() != "HEAD") {
+        HttpResponse res = HttpResponse::text(405, errorBody(kUnreadable));
+        res.headers.emplace_back("Allow", "GET, HEAD");
+        return finish(call, std::move(res));
+    }
+    using Route = void (Impl::*)(Call&);
+    // Every path the lobby serves, matched exactly (the query aside).
+    static constexpr std::pair<std::string_view, Route> kRoutes[] = {
+        {kScriptPath, &Impl::script},
+        {"/", &Impl::site},
+    };
+    for (const auto& [path, route] : kRoutes)
+        if (call.path == path) return (this->*route)(call);
+    finish(call, HttpResponse::text(404, errorBody("Not found.")));
 }
 
-std::optional<PeerAddress> LobbyServer::Impl::clientOf(const httplib::Request& req) const {
-    auto peer = parsePeerAddress(req.remote_addr);
+std::optional<PeerAddress> LobbyServer::Impl::clientOf(const HttpRequest& req) const {
+    auto peer = parsePeerAddress(req.peer());
     if (!peer || !trustedProxy || peer->text != trustedProxy->text) return peer;
     // The trusted proxy's own entry is the last one of the last header line.
-    std::size_t count = req.get_header_value_count(config.proxyHeader);
-    if (count == 0) return std::nullopt;
-    return parsePeerAddress(lastHeaderItem(req.get_header_value(config.proxyHeader, count - 1)));
+    auto values = req.headers(config.proxyHeader);
+    if (values.empty()) return std::nullopt;
+    return parsePeerAddress(lastHeaderItem(values.back()));
 }
 
-std::string LobbyServer::Impl::answer(const httplib::Request& req, const PeerAddress& client) {
-    std::string_view target = req.target;
-    std::size_t mark = target.find('?');
-    std::string_view rawQuery = mark == std::string_view::npos ? "" : target.substr(mark + 1);
-    if (rawQuery.size() > config.maxQuery) return errorBody(kTooLong);
-    auto query = parseQuery(rawQuery);
-    if (!query) return errorBody(kUnreadable);
+void LobbyServer::Impl::finish(Call& call, HttpResponse response) {
+    if (config.accessLog) logAccess(call, response);
+    call.reply(std::move(response));
+}
+
+void LobbyServer::Impl::finishScript(Call& call, std::shared_ptr<const std::string> body) {
+    HttpResponse res;
+    res.headers.emplace_back("Cache-Control", "no-store");
+    res.body = std::move(body);
+    finish(call, std::move(res));
+}
+
+void LobbyServer::Impl::script(Call& call) {
+    auto reply = [&](std::string body) {
+        finishScript(call, std::make_shared<const std::string>(std::move(body)));
+    };
+    if (call.rawQuery.size() > config.maxQuery) return reply(errorBody(kTooLong));
+    auto query = parseQuery(call.rawQuery);
+    if (!query) return reply(errorBody(kUnreadable));
+    const PeerAddress& client = call.client;
 
     const std::string action = query->action.value_or("");
-    if (action == "getip") return client.isIpv4 ? "OK\n" + client.text + "\n" : errorBody(kNeedsIpv4);
+    if (action == "getip")
+        return reply(client.isIpv4 ? "OK\n" + client.text + "\n" : errorBody(kNeedsIpv4));
     if (action != "racelist" && action != "raceadd" && action != "racerem")
-        return errorBody(kUnknownAction);
+        return reply(errorBody(kUnknownAction));
     int game = gameIndex(query->game.value_or(""));
-    if (game < 0) return errorBody(kUnknownGame);
-    if (action == "racelist") return raceList(game);
-    if (!client.isIpv4) return errorBody(kNeedsIpv4);
-    if (action == "raceadd") return addRace(game, query->data.value_or(""), client);
-    return removeRace(game, query->data.value_or(""), client);
+    if (game < 0) return reply(errorBody(kUnknownGame));
+    if (action == "racelist") return finishScript(call, raceList(game));
+    if (!client.isIpv4) return reply(errorBody(kNeedsIpv4));
+
+    // Everything but the write itself is checked here; the write goes to the writer, and
+    // the answer leaves once it is committed.
+    std::function<std::string()> change;
+    if (action == "raceadd") {
+        auto parsed = parseRaceAddData(query->data.value_or(""));
+        if (!parsed) return reply(errorBody(kBadRaceData));
+        if (!isValidRaceName(parsed->name)) return reply(errorBody(kBadName));
+        if (parsed->ip != client.ipv4)
+            return reply(errorBody("You can only announce a race for your own address, which "
+                                   "the lobby sees as " + client.text + "."));
+        change = [this, game, race = *parsed] { return addRace(game, race); };
+    } else {
+        auto ip = parseRaceRemData(query->data.value_or(""));
+        if (!ip) return reply(errorBody(kBadRaceData));
+        if (*ip != client.ipv4)
+            return reply(errorBody("You can only withdraw a race of your own address, which "
+                                   "the lobby sees as " + client.text + "."));
+        change = [this, game, ip = *ip] { return removeRace(game, ip); };
+    }
+    call.path = kScriptPath;  // the request's own text is gone once this returns
+    call.rawQuery = {};
+    writer.post([this, call = std::move(call), change = std::move(change)]() mutable {
+        std::string body;
+        try {
+            body = change();
+        } catch (const std::exception& e) {
+            reportProblem(e.what());
+            body = errorBody(kInternal);
+        }
+        finishScript(call, std::make_shared<const std::string>(std::move(body)));
+    });
 }
 
-std::string LobbyServer::Impl::raceList(int game) {
+void LobbyServer::Impl::site(Call& call) {
+    std::int64_t now = config.clock();
+    std::vector<GameRaces> games;
+    for (std::size_t i = 0; i < kGames.size(); ++i)
+        games.push_back(GameRaces{std::string(kGames[i]), currentList(static_cast<int>(i), now)->races});
+    HttpResponse res = HttpResponse::text(200, renderWebsite(games, now, config.clientUrl));
+    res.contentType = "text/html; charset=utf-8";
+    res.headers = {{"Cache-Control", "no-cache"},
+                   {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'"},
+                   {"X-Content-Type-Options", "nosniff"}};
+    finish(call, std::move(res));
+}
+
+// The body changes with the clock's second and with the list; between those it is shared.
+std::shared_ptr<const std::string> LobbyServer::Impl::raceList(int game) {
+    auto index = static_cast<std::size_t>(game);
     std::int64_t now = config.clock();
     auto list = currentList(game, now);
-    std::string body = "OK\n" + std::to_string(now) + "\n" + std::to_string(list->races.size()) + "\n";
-    body += list->lines;
+    {
+        std::lock_guard lock(listsMutex);
+        const CachedBody& cached = bodies[index];
+        if (cached.at == now && cached.from == list) return cached.body;
+    }
+    std::string text = "OK\n" + std::to_string(now) + "\n" + std::to_string(list->races.size()) + "\n";
+    text += list->lines;
+    auto body = std::make_shared<const std::string>(std::move(text));
+    std::lock_guard lock(listsMutex);
+    bodies[index] = CachedBody{now, list, body};
     return body;
 }
 
-std::string LobbyServer::Impl::addRace(int game, std::string_view data,
-                                       const PeerAddress& client) {
-    auto parsed = parseRaceAddData(data);
-    if (!parsed) return errorBody(kBadRaceData);
-    if (!isValidRaceName(parsed->name)) return errorBody(kBadName);
+std::string LobbyServer::Impl::addRace(int game, const RaceAddData& race) {
     std::string gameName(kGames[static_cast<std::size_t>(game)]);
-    if (parsed->ip != client.ipv4)
-        return errorBody("You can only announce a race for your own address, which the lobby "
-                         "sees as " + client.text + ".");
-
-    std::lock_guard lock(changeMutex);
     std::int64_t now = config.clock();
-    AddOutcome outcome = store.add(gameName, Race{parsed->name, parsed->ip, now}, config.maxRaces);
+    AddOutcome outcome = store.add(gameName, Race{race.name, race.ip, now}, config.maxRaces);
     if (outcome == AddOutcome::Full)
         return errorBody("The " + gameName + " race list is full. Please try again later.");
     rebuildList(game, now);
     return "OK\n";
 }
 
-std::string LobbyServer::Impl::removeRace(int game, std::string_view data,
-                                          const PeerAddress& client) {
-    auto ip = parseRaceRemData(data);
-    if (!ip) return errorBody(kBadRaceData);
+std::string LobbyServer::Impl::removeRace(int game, std::uint32_t ip) {
     std::string gameName(kGames[static_cast<std::size_t>(game)]);
-    if (*ip != client.ipv4)
-        return errorBody("You can only withdraw a race of your own address, which the lobby "
-                         "sees as " + client.text + ".");
-
-    std::lock_guard lock(changeMutex);
-    if (!store.remove(gameName, *ip))
+    if (!store.remove(gameName, ip))
         return errorBody("You have no race in the " + gameName + " race list.");
     rebuildList(game, config.clock());
     return "OK\n";
 }
 
-std::string LobbyServer::Impl::website() {
-    std::int64_t now = config.clock();
-    std::vector<GameRaces> games;
-    for (std::size_t i = 0; i < kGames.size(); ++i)
-        games.push_back(GameRaces{std::string(kGames[i]), currentList(static_cast<int>(i), now)->races});
-    return renderWebsite(games, now, config.clientUrl);
-}
-
+// A list past its first expiry is filtered in memory; the disk is the sweep's business.
 std::shared_ptr<const GameList> LobbyServer::Impl::currentList(int game, std::int64_t now) {
     auto index = static_cast<std::size_t>(game);
+    std::shared_ptr<const GameList> list;
     {
         std::lock_guard lock(listsMutex);
-        if (now < lists[index]->expiresAt) return lists[index];
+        list = lists[index];
     }
-    refresh(now);
+    if (now < list->expiresAt) return list;
+    std::vector<Race> live;
+    for (const Race& race : list->races)
+        if (race.created > now - config.raceTtlSeconds) live.push_back(race);
+    auto fresh = std::make_shared<GameList>();
+    fresh->races = std::move(live);
+    for (const Race& race : fresh->races) {
+        fresh->lines += race.name + ',' + std::to_string(race.ip) + ',' +
+                        std::to_string(race.created) + '\n';
+        fresh->expiresAt = std::min(fresh->expiresAt, race.created + config.raceTtlSeconds);
+    }
     std::lock_guard lock(listsMutex);
-    return lists[index];
+    if (lists[index] == list) lists[index] = fresh;
+    return fresh;
 }
 
+// On the writer (or before serving): reads the store.
 void LobbyServer::Impl::rebuildList(int game, std::int64_t now) {
     auto index = static_cast<std::size_t>(game);
     auto list = std::make_shared<GameList>();
@@ -309,90 +399,56 @@ void LobbyServer::Impl::rebuildList(int game, std::int64_t now) {
 }
 
 void LobbyServer::Impl::refresh(std::int64_t now) {
-    std::lock_guard lock(changeMutex);
-    store.sweep(now - config.raceTtlSeconds);
-    // Rebuilding also picks up races written by another process, such as `seed`.
-    for (std::size_t i = 0; i < kGames.size(); ++i) rebuildList(static_cast<int>(i), now);
-}
-
-void LobbyServer::Impl::sweepLoop() {
-    std::unique_lock lock(sweepMutex);
-    while (!sweepWake.wait_for(lock, config.sweepInterval, [this] { return sweepStop; })) {
-        lock.unlock();
-        try {
-            std::int64_t now = config.clock();
-            refresh(now);
-            limiter.prune(now);
-        } catch (const std::exception& e) {
-            reportProblem(std::string("sweep failed: ") + e.what());
-        }
-        lock.lock();
+    try {
+        store.sweep(now - config.raceTtlSeconds);
+        // Rebuilding also picks up races written by another process, such as `seed`.
+        for (std::size_t i = 0; i < kGames.size(); ++i) rebuildList(static_cast<int>(i), now);
+    } catch (const StoreError& e) {
+        if (!lists[0]) throw;  // at start-up: the lobby can't serve without its lists
+        reportProblem(std::string("sweep failed: ") + e.what());
     }
 }
 
-void LobbyServer::Impl::logAccess(const httplib::Request& req,
-                                  const httplib::Response& res) const {
-    auto client = clientOf(req);
+void LobbyServer::Impl::logAccess(const Call& call, const HttpResponse& res) const {
     std::string outcome = "-";
-    if (req.path == kScriptPath) {
-        std::size_t end = res.body.find('\n');
-        outcome = res.body.substr(0, end);
+    const std::string& body = *res.body;
+    if (call.path == kScriptPath) {
+        std::size_t end = body.find('\n');
+        outcome = body.substr(0, end);
         if (outcome == "ERROR" && end != std::string::npos)
-            outcome += ": " + res.body.substr(end + 1, res.body.find('\n', end + 1) - end - 1);
+            outcome += ": " + body.substr(end + 1, body.find('\n', end + 1) - end - 1);
     }
-    config.accessLog(utcNow() + ' ' + (client ? client->text : "-") +
-                     " \"" + escapeForLog(req.method, 16) + ' ' + escapeForLog(req.target, 200) +
-                     "\" " + std::to_string(res.status) + ' ' + std::to_string(res.body.size()) +
+    config.accessLog(utcNow() + ' ' + (call.client.text.empty() ? "-" : call.client.text) +
+                     " \"" + escapeForLog(call.method, 16) + ' ' + escapeForLog(call.target, 200) +
+                     "\" " + std::to_string(res.status) + ' ' + std::to_string(body.size()) +
                      " \"" + escapeForLog(outcome, 120) + '"');
 }
 
 LobbyServer::LobbyServer(LobbyConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {}
 
-LobbyServer::~LobbyServer() {
-    stop();
-    if (!impl_->runActive) impl_->http.closeUnusedSocket();
-}
+LobbyServer::~LobbyServer() { stop(); }
 
 int LobbyServer::bind() {
-    errno = 0;
-    const std::string& host = impl_->config.host;
-    int port = impl_->config.port == 0 ? impl_->http.bind_to_any_port(host)
-               : impl_->http.bind_to_port(host, impl_->config.port) ? impl_->config.port
-                                                                      : -1;
-    if (port < 0) {
-        std::string reason = errno ? std::strerror(errno) : "cannot bind";
-        throw BindError(reason);
+    try {
+        return impl_->http.bind(impl_->config.host, impl_->config.port);
+    } catch (const HttpBindError& e) {
+        throw BindError(e.what());
     }
-    return port;
 }
 
 void LobbyServer::run() {
     Impl& d = *impl_;
-    d.runActive = true;
-    if (!d.stopRequested) {
-        std::thread sweeper([&d] { d.sweepLoop(); });
-        d.http.listen_after_bind();
-        {
-            std::lock_guard lock(d.sweepMutex);
-            d.sweepStop = true;
-        }
-        d.sweepWake.notify_all();
-        sweeper.join();
-    }
-    d.runFinished = true;
+    d.writer.start();
+    d.http.run();
+    d.writer.stop();
 }
 
-void LobbyServer::stop() {
-    Impl& d = *impl_;
-    d.stopRequested = true;
-    if (!d.runActive) return;
-    // run() may be between its start and httplib's; wait for httplib to be up first.
-    while (!d.runFinished && !d.http.is_running()) std::this_thread::yield();
-    if (d.http.is_running() && !d.httpStopped.exchange(true)) d.http.stop();
-}
+void LobbyServer::stop() { impl_->http.stop(); }
 
-bool LobbyServer::isRunning() const { return impl_->http.is_running(); }
+bool LobbyServer::isRunning() const { return impl_->http.isRunning(); }
 
 RaceStore& LobbyServer::store() { return impl_->store; }
+
+const HttpCounters& LobbyServer::httpCounters() const { return impl_->http.counters(); }
 
 }  // namespace lobby

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "http_server.h"
 #include "race_store.h"
 
 namespace lobby {
@@ -20,13 +21,17 @@ struct LobbyConfig {
     std::size_t maxRaces = 1000;  // per game
     int rateLimit = 120;          // requests per address per minute; 0: none
     std::size_t maxQuery = 512;   // bytes of the raw query string
-    int threads = 64;
+    int threads = 0;              // I/O threads; 0: one per core
+    std::size_t maxConnections = 20000;
+    std::size_t maxPerAddress = 64;  // open connections per address (IPv6: per /64)
+    std::chrono::milliseconds headTimeout{10000};  // for a whole request head
     std::string trustedProxy;  // empty: no header is trusted
     std::string proxyHeader = "X-Forwarded-For";
     std::string clientUrl;
     std::chrono::milliseconds sweepInterval{30000};
     // Seconds since 1970 UTC; the system clock when empty.
     std::function<std::int64_t()> clock;
+    bool stopOnSignals = false;  // SIGINT and SIGTERM stop run()
     // Receives one line (without LF) per request, from any thread; no access log when empty.
     std::function<void(const std::string&)> accessLog;
 };
@@ -53,6 +58,8 @@ public:
     bool isRunning() const;
 
     RaceStore& store();
+    // Open connections and refusals by reason, as the HTTP layer counts them.
+    const HttpCounters& httpCounters() const;
 
 private:
     struct Impl;

@@ -1,14 +1,12 @@
 // kestrun-lobby: the race lobby daemon, and its `seed` subcommand.
-#include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
-#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "lobby_server.h"
@@ -37,14 +35,14 @@ int seed(const CommandLine& cl) {
 
 int serve(CommandLine& cl) {
     LobbyConfig& config = cl.config;
-    // SIGINT and SIGTERM are blocked in every thread and taken by one waiting thread,
-    // which may then stop the server safely.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    config.stopOnSignals = true;
     signal(SIGPIPE, SIG_IGN);
+    // Every connection is a file descriptor: take what the system allows.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     std::mutex logMutex;
     config.accessLog = [&logMutex](const std::string& line) {
@@ -75,16 +73,7 @@ int serve(CommandLine& cl) {
     std::fprintf(stderr, "kestrun-lobby listening on %s:%d\n", where.c_str(), port);
     std::fflush(stderr);
 
-    std::atomic<bool> signalled{false};
-    std::thread signalWaiter([&] {
-        int signalNumber = 0;
-        sigwait(&stopSignals, &signalNumber);
-        signalled = true;
-        server->stop();
-    });
     server->run();
-    if (!signalled) pthread_kill(signalWaiter.native_handle(), SIGTERM);  // run() ended by itself
-    signalWaiter.join();
     server.reset();
     std::fprintf(stderr, "kestrun-lobby stopped\n");
     return 0;

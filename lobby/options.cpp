@@ -95,6 +95,13 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         options["--rate-limit"] = number(c.rateLimit, 0, 1000000);
         options["--max-query"] = number(c.maxQuery, 64, 8192);
         options["--threads"] = number(c.threads, 1, 512);
+        options["--max-connections"] = number(c.maxConnections, 1, 1000000);
+        options["--max-per-address"] = number(c.maxPerAddress, 1, 100000);
+        options["--head-seconds"] = [&](const std::string& v) {
+            auto seconds = parseNumber(v, 1, 600);
+            if (seconds) c.headTimeout = std::chrono::seconds(*seconds);
+            return seconds.has_value();
+        };
         options["--trusted-proxy"] = [&](const std::string& v) {
             c.trustedProxy = v;
             return parsePeerAddress(v).has_value();
@@ -153,7 +160,13 @@ Options:
   --max-races N         races per game (default 1000)
   --rate-limit N        requests per client address per minute (default 120; 0: no limit)
   --max-query BYTES     longest query string accepted (default 512)
-  --threads N           worker threads, one per open connection (default 64)
+  --threads N           I/O threads; connections share them (default: one per core)
+  --max-connections N   open connections at once (default 20000; the file limit, raised
+                        to its hard maximum at start, may hold fewer)
+  --max-per-address N   open connections from one address, IPv6 from one /64 (default 64;
+                        the trusted proxy has none)
+  --head-seconds N      a request's line and headers must arrive within this (default 10);
+                        a kept-alive connection may wait 5 seconds for its next request
   --trusted-proxy ADDR  the one reverse proxy whose address header is believed; without
                         it no header is believed
   --proxy-header NAME   the header in which that proxy passes the client's address

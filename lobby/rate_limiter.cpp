@@ -2,32 +2,37 @@
 
 namespace lobby {
 
-bool RateLimiter::allow(const std::string& key, std::int64_t now) {
+RateLimiter::RateLimiter(int perMinute)
+    : perMinute_(perMinute), slots_(perMinute > 0 ? new Window[kSlots] : nullptr) {}
+
+bool RateLimiter::allow(const AddressKey& key, std::int64_t now) {
     if (perMinute_ <= 0) return true;
-    std::lock_guard lock(mutex_);
-    if (windows_.size() > kPruneAbove) pruneLocked(now);
-    Window& window = windows_[key];
-    if (window.count == 0 || now - window.start >= kWindowSeconds || now < window.start)
-        window = Window{now, 0};
-    if (window.count >= perMinute_) return false;
-    ++window.count;
+    // An address's slots all lie in one stripe, so one lock covers its whole probe.
+    std::uint64_t h = hashOf(key);
+    std::size_t first = (h % (kSlots / kProbe)) * kProbe;
+    std::lock_guard lock(locks_[(first / kProbe) % kStripes]);
+    auto ended = [now](const Window& w) {
+        return w.count == 0 || now - w.start >= kWindowSeconds || now < w.start;
+    };
+    Window* mine = nullptr;
+    Window* spare = nullptr;
+    for (std::size_t i = 0; i < kProbe; ++i) {
+        Window& w = slots_[first + i];
+        if (w.count > 0 && w.key == key) {
+            mine = &w;
+            break;
+        }
+        if (!spare || (!ended(*spare) && (ended(w) || w.start < spare->start))) spare = &w;
+    }
+    if (!mine) {
+        mine = spare;
+        *mine = Window{key, now, 0};
+    } else if (ended(*mine)) {
+        *mine = Window{key, now, 0};
+    }
+    if (mine->count >= perMinute_) return false;
+    ++mine->count;
     return true;
-}
-
-void RateLimiter::prune(std::int64_t now) {
-    std::lock_guard lock(mutex_);
-    pruneLocked(now);
-}
-
-void RateLimiter::pruneLocked(std::int64_t now) {
-    std::erase_if(windows_, [now](const auto& entry) {
-        return now - entry.second.start >= kWindowSeconds || now < entry.second.start;
-    });
-}
-
-std::size_t RateLimiter::trackedAddresses() {
-    std::lock_guard lock(mutex_);
-    return windows_.size();
 }
 
 }  // namespace lobby
