@@ -262,7 +262,8 @@ private:
             return refuse(431);
         // GET carries no body; one with a body (or two lengths) can't be framed safely.
         auto length = parser_->content_length();
-        if ((length && *length > 0) || parser_->chunked() ||
+        if ((length && *length > 0) || req.count(http::field::content_length) > 1 ||
+            parser_->chunked() ||
             req.count(http::field::transfer_encoding) > 0)
             return refuse(400);
 

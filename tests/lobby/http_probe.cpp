@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -32,19 +33,50 @@ bool fillAddress(const std::string& text, int port, sockaddr_storage& addr, sock
 
 }  // namespace
 
-std::optional<std::string> exchangeRaw(int port, std::string_view request,
-                                       const std::string& source, const std::string& server) {
+int connectFrom(int port, const std::string& source, const std::string& server) {
     sockaddr_storage to{}, from{};
     socklen_t toLen = 0, fromLen = 0;
     if (!fillAddress(server, port, to, toLen) || !fillAddress(source, 0, from, fromLen))
-        return std::nullopt;
+        return -1;
     int fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) return -1;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&from), fromLen) != 0 ||
         ::connect(fd, reinterpret_cast<sockaddr*>(&to), toLen) != 0) {
         ::close(fd);
-        return std::nullopt;
+        return -1;
     }
+    return fd;
+}
+
+HeldConnection::HeldConnection(int port, const std::string& source, std::string_view bytes)
+    : fd_(connectFrom(port, source)) {
+    if (fd_ >= 0 && !bytes.empty()) send(bytes);
+}
+
+HeldConnection::~HeldConnection() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool HeldConnection::send(std::string_view bytes) {
+    return fd_ >= 0 && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
+                           static_cast<ssize_t>(bytes.size());
+}
+
+bool HeldConnection::closedByServer() const {
+    if (fd_ < 0) return true;
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return false;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT)) > 0) {
+    }
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+std::optional<std::string> exchangeRaw(int port, std::string_view request,
+                                       const std::string& source, const std::string& server) {
+    int fd = connectFrom(port, source, server);
+    if (fd < 0) return std::nullopt;
     for (size_t sent = 0; sent < request.size();) {
         ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) break;  // the server may refuse before reading everything

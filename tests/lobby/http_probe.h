@@ -17,6 +17,25 @@ std::optional<std::string> exchangeRaw(int port, std::string_view request,
                                        const std::string& source = "127.0.0.1",
                                        const std::string& server = "127.0.0.1");
 
+// A connected socket from `source`, or -1.
+int connectFrom(int port, const std::string& source, const std::string& server = "127.0.0.1");
+
+// A connection a test keeps open (a slow or idle client); closed when it goes.
+class HeldConnection {
+public:
+    HeldConnection(int port, const std::string& source, std::string_view bytes = {});
+    ~HeldConnection();
+    HeldConnection(const HeldConnection&) = delete;
+    HeldConnection& operator=(const HeldConnection&) = delete;
+    bool connected() const { return fd_ >= 0; }
+    bool send(std::string_view bytes);
+    // True once the server has closed it (or it never connected); drops what was sent.
+    bool closedByServer() const;
+
+private:
+    int fd_;
+};
+
 // Splits one or more pipelined replies (bodies by Content-Length).
 std::vector<HttpReply> splitReplies(std::string_view raw);
 

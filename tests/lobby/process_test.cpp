@@ -290,3 +290,51 @@ TEST(LobbyProcess, KillNineUnderWriteLoadLosesNoConfirmedRace) {
 }
 
 }  // namespace
+
+// Slow-header clients and idle connections from many addresses, and one address far past
+// its cap: another address is still answered, the trickles are cut at the head deadline,
+// and the lobby stops cleanly with all of them open.
+TEST(LobbyProcess, HostileTrafficLeavesOtherAddressesServed) {
+    TempDir dir;
+    LobbyProcess lobby({"--listen", "127.0.0.1:0", "--db", dir.file("l.db"), "--max-per-address",
+                        "20", "--head-seconds", "2"});
+    int port = lobby.waitForPort();
+    ASSERT_GT(port, 0) << lobby.errors();
+    auto source = [](int third, int fourth) {
+        return "127.0." + std::to_string(third) + "." + std::to_string(fourth);
+    };
+    std::vector<std::unique_ptr<HeldConnection>> slow, idle, flood;
+    for (int a = 0; a < 40; ++a)
+        for (int i = 0; i < 20; ++i) {
+            slow.push_back(std::make_unique<HeldConnection>(port, source(10, a + 1), "GET /serv"));
+            idle.push_back(std::make_unique<HeldConnection>(port, source(11, a + 1)));
+        }
+    for (int i = 0; i < 200; ++i)
+        flood.push_back(std::make_unique<HeldConnection>(port, source(12, 1)));
+
+    auto answered = [&](int n) {
+        for (int i = 0; i < 20; ++i)
+            if (httpGet(port, "/server/server.php?action=getip", source(20, n)).body !=
+                "OK\n" + source(20, n) + "\n")
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(answered(1));
+    // Past its cap an address is closed at once, before it may send anything.
+    std::size_t cut = 0;
+    EXPECT_TRUE(waitUntil([&] {
+        cut = std::count_if(flood.begin(), flood.end(), [](auto& c) { return c->closedByServer(); });
+        return cut >= 180;
+    })) << cut;
+    // A byte every 300 ms does not keep a request head alive past its deadline.
+    auto trickleStart = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - trickleStart < 3500ms) {
+        for (int i = 0; i < 20; ++i) slow[static_cast<std::size_t>(i)]->send("e");
+        std::this_thread::sleep_for(300ms);
+    }
+    for (int i = 0; i < 20; ++i) EXPECT_TRUE(slow[static_cast<std::size_t>(i)]->closedByServer()) << i;
+    EXPECT_TRUE(answered(2));
+
+    lobby.signal(SIGTERM);
+    EXPECT_EQ(lobby.waitForExit(), 0) << lobby.errors();
+}

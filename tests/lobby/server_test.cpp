@@ -202,6 +202,35 @@ TEST_F(LobbyTest, MalformedHttpIsRefusedAndTheServerCarriesOn) {
     EXPECT_EQ(call("action=getip"), "OK\n127.0.0.1\n");
 }
 
+// What could smuggle a second request, or make the lobby hold a client's bytes, is refused
+// and the connection closed: nothing after it is answered.
+TEST_F(LobbyTest, RequestsThatCannotBeFramedSafelyEndTheConnection) {
+    start();
+    const std::string getip = "GET /server/server.php?action=getip HTTP/1.1\r\nHost: x\r\n";
+    std::string manyHeaders, bigHeaders;
+    for (int i = 0; i < 101; ++i) manyHeaders += "X-" + std::to_string(i) + ": y\r\n";
+    for (int i = 0; i < 20; ++i) bigHeaders += "X-" + std::to_string(i) + ": " + std::string(900, 'y') + "\r\n";
+    struct Case {
+        std::string request;
+        int status;
+    } cases[] = {
+        {getip + "Content-Length: 0\r\nContent-Length: 0\r\n\r\n", 400},
+        {getip + "Content-Length: 5\r\n\r\nhello", 400},
+        {getip + "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
+        {getip + manyHeaders + "\r\n", 431},
+        {getip + bigHeaders + "\r\n", 431},
+    };
+    for (const Case& c : cases) {
+        auto replies = splitReplies(*exchangeRaw(port(), c.request + getip + "\r\n"));
+        ASSERT_EQ(replies.size(), 1u) << c.request;
+        EXPECT_EQ(replies[0].status, c.status);
+        EXPECT_TRUE(isRefusal(replies[0].body)) << replies[0].body;
+    }
+    HttpReply ranged = httpGet(port(), "/", "127.0.0.1", "Range: bytes=0-0,1-1,2-2\r\n");
+    EXPECT_EQ(ranged.status, 200);
+    EXPECT_GT(ranged.body.size(), 100u);
+}
+
 TEST_F(LobbyTest, AFullListTakesNoNewAddressButStillReplacements) {
     auto c = config();
     c.maxRaces = 2;
