@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
-# Lobby benchmark: wrk against "racelist" with 500 races listed, and, in the same run, nginx
-# serving the identical body from a static file on another loopback port. Prints requests/s
-# and 99th-percentile latency for both, and the ratios.
-#   BENCH_SECONDS (default 10), BENCH_CONNECTIONS (default 16), BENCH_THREADS (wrk, default 2)
+# Lobby benchmark, lobby next to nginx in the same run, all on loopback:
+# - throughput: wrk against "racelist" with 500 races listed, nginx serving the identical
+#   body from a file; requests/s and 99th-percentile latency of both at each connection count;
+# - attack: while slow-header and idle connections are held from many addresses, a steady
+#   client on other addresses asks getip and racelist; its success rate and p50/p99, against
+#   the lobby's defaults and nginx configured as an operator would harden it;
+# - idle: the lobby's resident memory with 10,000 idle connections open.
+#   BENCH_SECONDS (default 10), BENCH_CONNECTIONS (default "16 256 1024"), BENCH_THREADS (wrk,
+#   default 2), BENCH_PARTS (default "throughput attack idle")
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${BENCH_SECONDS:-10}
-connections=${BENCH_CONNECTIONS:-16}
+connection_counts=${BENCH_CONNECTIONS:-16 256 1024}
+parts=${BENCH_PARTS:-throughput attack idle}
 wrk_threads=${BENCH_THREADS:-2}
 
 for tool in wrk nginx curl python3; do
     command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/bootstrap installs it)"; exit 1; }
 done
 
+# Every connection is a file descriptor, on both sides.
+ulimit -n "$(ulimit -Hn)"
 cd "$root"
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target kestrun-lobby >/dev/null
@@ -27,6 +35,12 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+stop_servers() {
+    [ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null && wait "$lobby_pid" 2>/dev/null
+    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+    lobby_pid=""
+    nginx_pid=""
+}
 
 free_port() {
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
@@ -41,51 +55,72 @@ wait_for() {  # $1: command that succeeds once ready
     exit 1
 }
 
-# The lobby, with 500 seeded races; its access log goes where nginx's goes.
 "$lobby_bin" seed --db "$work/lobby.db" --races 500 --game NFS4 >/dev/null
-"$lobby_bin" --listen 127.0.0.1:0 --db "$work/lobby.db" --rate-limit 0 \
-    >/dev/null 2>"$work/lobby.err" &
-lobby_pid=$!
-wait_for "grep -q 'listening on' '$work/lobby.err'"
-lobby_port=$(sed -n 's/^kestrun-lobby listening on .*:\([0-9]*\)$/\1/p' "$work/lobby.err")
 url_path="/server/server.php?action=racelist&game=NFS4"
-lobby_url="http://127.0.0.1:$lobby_port$url_path"
+files=$(ulimit -n)
 
-# nginx serves one snapshot of that body, at the same path, from a file.
-mkdir -p "$work/www" "$work/nginx"
-curl -sf "$lobby_url" >"$work/www/racelist.txt"
-chmod -R a+rX "$work"
-nginx_port=$(free_port)
-cat >"$work/nginx/nginx.conf" <<CONF
+start_lobby() {  # $@: options beyond the listening address and the database
+    "$lobby_bin" --listen 127.0.0.1:0 --db "$work/lobby.db" "$@" >/dev/null 2>"$work/lobby.err" &
+    lobby_pid=$!
+    wait_for "grep -q 'listening on' '$work/lobby.err'"
+    lobby_port=$(sed -n 's/^kestrun-lobby listening on .*:\([0-9]*\)$/\1/p' "$work/lobby.err")
+    lobby_url="http://127.0.0.1:$lobby_port$url_path"
+}
+
+# nginx answers getip from the peer's address and the race list from a snapshot of the
+# lobby's body, at the same path. Hardened: what an operator would add against abuse.
+start_nginx() {  # $1: plain or hardened
+    local limits=""
+    if [ "$1" = hardened ]; then
+        limits="limit_conn_zone \$binary_remote_addr zone=peraddr:10m;
+    limit_conn peraddr 64;
+    client_header_timeout 10s;
+    client_body_timeout 10s;
+    send_timeout 10s;
+    keepalive_timeout 5s;
+    large_client_header_buffers 4 8k;"
+    fi
+    mkdir -p "$work/www" "$work/nginx"
+    chmod -R a+rX "$work"
+    nginx_port=$(free_port)
+    cat >"$work/nginx/nginx.conf" <<CONF
 worker_processes auto;
+worker_rlimit_nofile $files;
 pid $work/nginx/nginx.pid;
 error_log $work/nginx/error.log;
-events { worker_connections 1024; }
+events { worker_connections $files; }
 http {
     access_log /dev/null;
     client_body_temp_path $work/nginx;
     proxy_temp_path $work/nginx;
+    $limits
     server {
-        listen 127.0.0.1:$nginx_port;
+        listen 127.0.0.1:$nginx_port backlog=4096;
         location = /server/server.php {
-            alias $work/www/racelist.txt;
             default_type text/plain;
+            if (\$arg_action = getip) { return 200 "OK\n\$remote_addr\n"; }
+            alias $work/www/racelist.txt;
         }
     }
 }
 CONF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' 2>>"$work/nginx/error.log" &
-nginx_pid=$!
-nginx_url="http://127.0.0.1:$nginx_port$url_path"
-wait_for "curl -sf '$nginx_url' -o /dev/null"
-cmp -s <(curl -sf "$nginx_url") "$work/www/racelist.txt" || { echo "bench: nginx body differs"; exit 1; }
+    nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' 2>>"$work/nginx/error.log" &
+    nginx_pid=$!
+    nginx_url="http://127.0.0.1:$nginx_port$url_path"
+    wait_for "curl -sf '$nginx_url' -o /dev/null"
+}
 
+# The body nginx serves is the lobby's, checked byte for byte.
+mkdir -p "$work/www"
+start_lobby --rate-limit 0
+curl -sf "$lobby_url" >"$work/www/racelist.txt"
+stop_servers
 races=$(sed -n 3p "$work/www/racelist.txt")
 bytes=$(wc -c <"$work/www/racelist.txt")
 
-run_wrk() {  # $1: URL; prints "requests/s p99"
-    wrk -t"$wrk_threads" -c"$connections" -d2s "$1" >/dev/null  # warm-up
-    wrk -t"$wrk_threads" -c"$connections" -d"${seconds}s" --latency "$1" >"$work/wrk.out"
+run_wrk() {  # $1: URL, $2: connections; prints "requests/s p99"
+    wrk -t"$wrk_threads" -c"$2" -d2s "$1" >/dev/null  # warm-up
+    wrk -t"$wrk_threads" -c"$2" -d"${seconds}s" --latency "$1" >"$work/wrk.out"
     local rps p99
     rps=$(awk '/^Requests\/sec:/ {print $2}' "$work/wrk.out")
     p99=$(awk '$1 == "99%" {print $2}' "$work/wrk.out")
@@ -102,11 +137,52 @@ to_ms() {  # wrk latency (e.g. 1.23ms, 850.00us, 1.02s) in milliseconds
         printf "%.3f", n }'
 }
 
-read -r lobby_rps lobby_p99 < <(run_wrk "$lobby_url")
-read -r nginx_rps nginx_p99 < <(run_wrk "$nginx_url")
+echo "racelist with $races races ($bytes bytes), $(nproc) cores, file limit $files"
 
-echo "racelist with $races races ($bytes bytes), wrk -t$wrk_threads -c$connections -d${seconds}s, $(nproc) cores"
-printf '%-14s %12s req/s   p99 %s\n' "kestrun-lobby" "$lobby_rps" "$lobby_p99"
-printf '%-14s %12s req/s   p99 %s\n' "nginx" "$nginx_rps" "$nginx_p99"
-awk -v l="$lobby_rps" -v n="$nginx_rps" -v lp="$(to_ms "$lobby_p99")" -v np="$(to_ms "$nginx_p99")" \
-    'BEGIN { printf "lobby/nginx: %.2f of the requests/s, %.2f times the p99 latency\n", l / n, lp / np }'
+if [[ " $parts " == *" throughput "* ]]; then
+    # One source address: the per-address cap is lifted for this part.
+    start_lobby --rate-limit 0 --max-per-address 100000
+    start_nginx plain
+    cmp -s <(curl -sf "$nginx_url") "$work/www/racelist.txt" || { echo "bench: nginx body differs"; exit 1; }
+    echo "throughput: wrk -t$wrk_threads -d${seconds}s"
+    for connections in $connection_counts; do
+        read -r lobby_rps lobby_p99 < <(run_wrk "$lobby_url" "$connections")
+        read -r nginx_rps nginx_p99 < <(run_wrk "$nginx_url" "$connections")
+        awk -v c="$connections" -v l="$lobby_rps" -v n="$nginx_rps" -v lp="$(to_ms "$lobby_p99")" \
+            -v np="$(to_ms "$nginx_p99")" 'BEGIN {
+            printf "  %5d connections: lobby %9.0f req/s p99 %7.2f ms | nginx %9.0f req/s p99 %7.2f ms | %.2fx req/s, %.2fx p99\n",
+                c, l, lp, n, np, l / n, lp / np }'
+    done
+    stop_servers
+fi
+
+if [[ " $parts " == *" attack "* ]]; then
+    echo "attack: 1,000 slow-header connections from 50 addresses and 2,000 idle from 40, held and re-opened;"
+    echo "        steady client: 20 requests/s (getip, racelist) from 50 other addresses for ${seconds}s"
+    start_lobby
+    printf '  %-22s %s\n' "kestrun-lobby defaults" \
+        "$(python3 "$root/bench/lobby/attack.py" attack --port "$lobby_port" --seconds "$seconds")"
+    stop_servers
+    start_nginx hardened
+    printf '  %-22s %s\n' "nginx hardened" \
+        "$(python3 "$root/bench/lobby/attack.py" attack --port "$nginx_port" --seconds "$seconds")"
+    stop_servers
+fi
+
+if [[ " $parts " == *" idle "* ]]; then
+    # The head deadline is lengthened so that the connections stay open while measured.
+    start_lobby --head-seconds 600
+    rss_before=$(awk '/^VmRSS/ {print $2}' "/proc/$lobby_pid/status")
+    coproc HOLD { python3 "$root/bench/lobby/attack.py" idle --port "$lobby_port" --idle 10000 --idle-addrs 200; }
+    read -r _ opened <&"${HOLD[0]}"
+    sleep 1
+    held=$(ss -Htn state established "( sport = :$lobby_port )" | wc -l)
+    rss=$(awk '/^VmRSS/ {print $2}' "/proc/$lobby_pid/status")
+    answer=$(curl -s --interface 127.0.99.1 "http://127.0.0.1:$lobby_port/server/server.php?action=getip")
+    exec {HOLD[1]}>&-
+    wait "$HOLD_PID" 2>/dev/null || true
+    awk -v b="$rss_before" -v r="$rss" -v h="$held" -v a="$(echo "$answer" | tr '\n' ' ')" 'BEGIN {
+        printf "idle: %d connections held: lobby resident %.1f MiB (%.1f MiB before), %.1f KiB each; getip meanwhile: %s\n",
+            h, r / 1024, b / 1024, (r - b) / h, a }'
+    stop_servers
+fi

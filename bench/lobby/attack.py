@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""Hostile load for the lobby benchmark, on loopback only.
+
+attack: holds slow-header and idle connections from many 127.0.x.y addresses (re-opening
+any the server closes, as an attacker would) while a steady client on other addresses asks
+getip and racelist; prints the steady client's success rate and p50/p99 in milliseconds.
+
+idle: opens N idle connections, prints "open N" once they are up, and holds them until
+stdin closes.
+"""
+import argparse
+import asyncio
+import sys
+import time
+
+
+def source(block, n):
+    return f"127.{block}.{n // 250}.{n % 250 + 1}"
+
+
+async def connect(port, src):
+    return await asyncio.open_connection("127.0.0.1", port, local_addr=(src, 0))
+
+
+async def slow_header(port, src, stop):
+    while not stop.is_set():
+        try:
+            reader, writer = await connect(port, src)
+            writer.write(b"GET /server/server.php?action=getip HTTP/1.1\r\nHost: x\r\nX-Slow: ")
+            while not stop.is_set() and not reader.at_eof():
+                writer.write(b"a")
+                await writer.drain()
+                try:
+                    if await asyncio.wait_for(reader.read(4096), 1.0) == b"":
+                        break
+                except asyncio.TimeoutError:
+                    pass
+            writer.close()
+        except OSError:
+            await asyncio.sleep(0.2)
+
+
+async def idle(port, src, stop, opened=None):
+    while not stop.is_set():
+        try:
+            reader, writer = await connect(port, src)
+            if opened is not None:
+                opened.append(1)
+            while not stop.is_set():
+                try:
+                    if await asyncio.wait_for(reader.read(4096), 1.0) == b"":
+                        break
+                except asyncio.TimeoutError:
+                    pass
+            writer.close()
+        except OSError:
+            await asyncio.sleep(0.2)
+
+
+async def one_request(port, src, target, expect):
+    start = time.monotonic()
+    try:
+        reader, writer = await asyncio.wait_for(connect(port, src), 2.0)
+        writer.write(f"GET {target} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n".encode())
+        reply = await asyncio.wait_for(reader.read(-1), 2.0)
+        writer.close()
+    except (OSError, asyncio.TimeoutError):
+        return None
+    head, _, body = reply.partition(b"\r\n\r\n")
+    if not head.startswith(b"HTTP/1.1 200") or not expect(body):
+        return None
+    return (time.monotonic() - start) * 1000
+
+
+async def steady(port, seconds, rate, results):
+    tasks = []
+    begin = time.monotonic()
+    i = 0
+    while time.monotonic() - begin < seconds:
+        src = source(250, i % 50)
+        if i % 2 == 0:
+            want = f"OK\n{src}\n".encode()
+            task = one_request(port, src, "/server/server.php?action=getip",
+                               lambda b, want=want: b == want)
+        else:
+            task = one_request(port, src, "/server/server.php?action=racelist&game=NFS4",
+                               lambda b: b.startswith(b"OK\n"))
+        tasks.append(asyncio.ensure_future(task))
+        i += 1
+        await asyncio.sleep(max(0.0, begin + i / rate - time.monotonic()))
+    results.extend(await asyncio.gather(*tasks))
+
+
+def percentile(values, p):
+    values = sorted(values)
+    return values[min(len(values) - 1, int(len(values) * p))] if values else float("nan")
+
+
+async def attack(args):
+    stop = asyncio.Event()
+    held = []
+    for n in range(args.slow):
+        held.append(asyncio.ensure_future(slow_header(args.port, source(100, n % args.slow_addrs), stop)))
+    for n in range(args.idle):
+        held.append(asyncio.ensure_future(idle(args.port, source(150, n % args.idle_addrs), stop)))
+    await asyncio.sleep(args.settle)
+    results = []
+    await steady(args.port, args.seconds, args.rate, results)
+    stop.set()
+    await asyncio.gather(*held, return_exceptions=True)
+    ok = [r for r in results if r is not None]
+    print(f"{len(ok)}/{len(results)} {100.0 * len(ok) / max(1, len(results)):.2f}% "
+          f"p50 {percentile(ok, 0.5):.1f} p99 {percentile(ok, 0.99):.1f}")
+
+
+async def hold_idle(args):
+    stop = asyncio.Event()
+    opened = []
+    held = [asyncio.ensure_future(idle(args.port, source(150, n % args.idle_addrs), stop, opened))
+            for n in range(args.idle)]
+    while len(opened) < args.idle:
+        await asyncio.sleep(0.1)
+    print(f"open {len(opened)}", flush=True)
+    await asyncio.get_running_loop().run_in_executor(None, sys.stdin.read)
+    stop.set()
+    await asyncio.gather(*held, return_exceptions=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("mode", choices=["attack", "idle"])
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--slow", type=int, default=1000)
+    parser.add_argument("--slow-addrs", type=int, default=50)
+    parser.add_argument("--idle", type=int, default=2000)
+    parser.add_argument("--idle-addrs", type=int, default=40)
+    parser.add_argument("--seconds", type=float, default=20)
+    parser.add_argument("--settle", type=float, default=3)
+    parser.add_argument("--rate", type=float, default=20)
+    args = parser.parse_args()
+    asyncio.run(attack(args) if args.mode == "attack" else hold_idle(args))
+
+
+if __name__ == "__main__":
+    main()
