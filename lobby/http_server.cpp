@@ -7,7 +7,6 @@
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -122,13 +121,24 @@ struct HttpServer::Impl {
     };
     std::vector<Task> tasks;
 
-    // Last, so that it goes first: destroying it ends every session, and sessions give their
-    // address's count back above.
-    net::io_context ioc;
-    tcp::acceptor acceptor{net::make_strand(ioc)};
+    // One event loop per I/O thread, as nginx has one per worker: a connection lives on one
+    // loop and its handlers never meet another thread's. Last, so that they go first:
+    // destroying them ends every session, and sessions give their address's count back above.
+    std::vector<std::unique_ptr<net::io_context>> loops = makeLoops(limits.threads);
+    std::size_t nextLoop = 0;
+    net::io_context& ioc = *loops.front();  // the acceptor's, the timers' and the signals'
+    tcp::acceptor acceptor{ioc};
     net::steady_timer acceptPause{acceptor.get_executor()};
     std::vector<std::unique_ptr<net::steady_timer>> timers;
     std::optional<net::signal_set> signals;
+
+    static std::vector<std::unique_ptr<net::io_context>> makeLoops(int threads) {
+        int n = threads > 0 ? threads
+                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        std::vector<std::unique_ptr<net::io_context>> loops;
+        for (int i = 0; i < n; ++i) loops.push_back(std::make_unique<net::io_context>(1));
+        return loops;
+    }
 
     bool admit(const AddressKey& key) {
         if (counters.open.load() >= limits.maxConnections) {
@@ -377,7 +387,8 @@ private:
 }  // namespace
 
 void HttpServer::Impl::accept() {
-    acceptor.async_accept(net::make_strand(ioc), [this](error_code ec, tcp::socket socket) {
+    net::io_context& loop = *loops[nextLoop++ % loops.size()];
+    acceptor.async_accept(loop, [this](error_code ec, tcp::socket socket) {
         if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
         if (ec) {
             if (isOutOfDescriptors(ec)) {
@@ -458,34 +469,36 @@ void HttpServer::every(std::chrono::milliseconds interval, std::function<void()>
 
 void HttpServer::run() {
     Impl& d = *impl_;
-    auto guard = net::make_work_guard(d.ioc);
+    std::vector<net::executor_work_guard<net::io_context::executor_type>> guards;
+    for (auto& loop : d.loops) guards.push_back(net::make_work_guard(*loop));
     for (const Impl::Task& task : d.tasks) {
         d.timers.push_back(std::make_unique<net::steady_timer>(d.ioc));
         d.arm(*d.timers.back(), task);
     }
-    net::post(d.acceptor.get_executor(), [&d] { d.accept(); });
+    net::post(d.ioc, [&d] { d.accept(); });
 
-    auto loop = [&d] {
+    auto serve = [](net::io_context& loop) {
         for (;;) {
             try {
-                d.ioc.run();
+                loop.run();
                 return;
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "kestrun-lobby: %s\n", e.what());
             }
         }
     };
-    int n = d.limits.threads > 0 ? d.limits.threads
-                                 : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::vector<std::thread> threads;
     d.running = true;
-    for (int i = 1; i < n; ++i) threads.emplace_back(loop);
-    loop();
+    for (std::size_t i = 1; i < d.loops.size(); ++i)
+        threads.emplace_back(serve, std::ref(*d.loops[i]));
+    serve(d.ioc);
     for (auto& t : threads) t.join();
     d.running = false;
 }
 
-void HttpServer::stop() { impl_->ioc.stop(); }
+void HttpServer::stop() {
+    for (auto& loop : impl_->loops) loop->stop();
+}
 
 bool HttpServer::isRunning() const { return impl_->running; }
 

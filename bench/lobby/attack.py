@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Hostile load for the lobby benchmark, on loopback only.
 
-attack: holds slow-header and idle connections from many 127.0.x.y addresses (re-opening
-any the server closes, as an attacker would) while a steady client on other addresses asks
-getip and racelist; prints the steady client's success rate and p50/p99 in milliseconds.
+hold: holds slow-header and idle connections from many 127.0.x.y addresses, re-opening any
+the server closes as an attacker would; prints "held" once they are up, and holds them until
+stdin closes.
+
+steady: asks getip and racelist at a steady rate from other addresses; prints the success
+rate and p50/p99 in milliseconds.
 
 idle: opens N idle connections, prints "open N" once they are up, and holds them until
 stdin closes.
@@ -22,39 +25,37 @@ async def connect(port, src):
     return await asyncio.open_connection("127.0.0.1", port, local_addr=(src, 0))
 
 
-async def slow_header(port, src, stop):
-    while not stop.is_set():
+async def slow_header(port, src):
+    while True:
         try:
             reader, writer = await connect(port, src)
             writer.write(b"GET /server/server.php?action=getip HTTP/1.1\r\nHost: x\r\nX-Slow: ")
-            while not stop.is_set() and not reader.at_eof():
+            closed = asyncio.ensure_future(reader.read())  # ends when the server closes
+            while not closed.done():
+                await asyncio.sleep(1)
                 writer.write(b"a")
-                await writer.drain()
-                try:
-                    if await asyncio.wait_for(reader.read(4096), 1.0) == b"":
-                        break
-                except asyncio.TimeoutError:
-                    pass
             writer.close()
         except OSError:
             await asyncio.sleep(0.2)
 
 
-async def idle(port, src, stop, opened=None):
-    while not stop.is_set():
+async def idle(port, src, opened=None):
+    while True:
         try:
             reader, writer = await connect(port, src)
             if opened is not None:
                 opened.append(1)
-            while not stop.is_set():
-                try:
-                    if await asyncio.wait_for(reader.read(4096), 1.0) == b"":
-                        break
-                except asyncio.TimeoutError:
-                    pass
+            await reader.read()
             writer.close()
         except OSError:
             await asyncio.sleep(0.2)
+
+
+async def hold_until_stdin_closes(tasks):
+    await asyncio.get_running_loop().run_in_executor(None, sys.stdin.read)
+    for task in tasks:
+        task.cancel()
+    await asyncio.gather(*tasks, return_exceptions=True)
 
 
 async def one_request(port, src, target, expect):
@@ -96,39 +97,39 @@ def percentile(values, p):
     return values[min(len(values) - 1, int(len(values) * p))] if values else float("nan")
 
 
-async def attack(args):
-    stop = asyncio.Event()
-    held = []
-    for n in range(args.slow):
-        held.append(asyncio.ensure_future(slow_header(args.port, source(100, n % args.slow_addrs), stop)))
-    for n in range(args.idle):
-        held.append(asyncio.ensure_future(idle(args.port, source(150, n % args.idle_addrs), stop)))
+# The attackers and the steady client run in separate processes, so that the attackers'
+# own work never shows in the steady client's latency.
+async def hold(args):
+    tasks = [asyncio.ensure_future(slow_header(args.port, source(100, n % args.slow_addrs)))
+             for n in range(args.slow)]
+    tasks += [asyncio.ensure_future(idle(args.port, source(150, n % args.idle_addrs)))
+              for n in range(args.idle)]
     await asyncio.sleep(args.settle)
+    print("held", flush=True)
+    await hold_until_stdin_closes(tasks)
+
+
+async def measure(args):
     results = []
     await steady(args.port, args.seconds, args.rate, results)
-    stop.set()
-    await asyncio.gather(*held, return_exceptions=True)
     ok = [r for r in results if r is not None]
     print(f"{len(ok)}/{len(results)} {100.0 * len(ok) / max(1, len(results)):.2f}% "
-          f"p50 {percentile(ok, 0.5):.1f} p99 {percentile(ok, 0.99):.1f}")
+          f"p50 {percentile(ok, 0.5):.1f} ms p99 {percentile(ok, 0.99):.1f} ms")
 
 
 async def hold_idle(args):
-    stop = asyncio.Event()
     opened = []
-    held = [asyncio.ensure_future(idle(args.port, source(150, n % args.idle_addrs), stop, opened))
-            for n in range(args.idle)]
+    tasks = [asyncio.ensure_future(idle(args.port, source(150, n % args.idle_addrs), opened))
+             for n in range(args.idle)]
     while len(opened) < args.idle:
         await asyncio.sleep(0.1)
     print(f"open {len(opened)}", flush=True)
-    await asyncio.get_running_loop().run_in_executor(None, sys.stdin.read)
-    stop.set()
-    await asyncio.gather(*held, return_exceptions=True)
+    await hold_until_stdin_closes(tasks)
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["attack", "idle"])
+    parser.add_argument("mode", choices=["hold", "steady", "idle"])
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--slow", type=int, default=1000)
     parser.add_argument("--slow-addrs", type=int, default=50)
@@ -138,7 +139,7 @@ def main():
     parser.add_argument("--settle", type=float, default=3)
     parser.add_argument("--rate", type=float, default=20)
     args = parser.parse_args()
-    asyncio.run(attack(args) if args.mode == "attack" else hold_idle(args))
+    asyncio.run({"hold": hold, "steady": measure, "idle": hold_idle}[args.mode](args))
 
 
 if __name__ == "__main__":

@@ -156,16 +156,22 @@ if [[ " $parts " == *" throughput "* ]]; then
     stop_servers
 fi
 
+under_attack() {  # $1: port; prints the steady client's figures while the attack is held
+    coproc ATTACK { python3 "$root/bench/lobby/attack.py" hold --port "$1"; }
+    read -r _ <&"${ATTACK[0]}"
+    python3 "$root/bench/lobby/attack.py" steady --port "$1" --seconds "$seconds"
+    exec {ATTACK[1]}>&-
+    wait "$ATTACK_PID" 2>/dev/null || true
+}
+
 if [[ " $parts " == *" attack "* ]]; then
     echo "attack: 1,000 slow-header connections from 50 addresses and 2,000 idle from 40, held and re-opened;"
     echo "        steady client: 20 requests/s (getip, racelist) from 50 other addresses for ${seconds}s"
     start_lobby
-    printf '  %-22s %s\n' "kestrun-lobby defaults" \
-        "$(python3 "$root/bench/lobby/attack.py" attack --port "$lobby_port" --seconds "$seconds")"
+    printf '  %-22s %s\n' "kestrun-lobby defaults" "$(under_attack "$lobby_port")"
     stop_servers
     start_nginx hardened
-    printf '  %-22s %s\n' "nginx hardened" \
-        "$(python3 "$root/bench/lobby/attack.py" attack --port "$nginx_port" --seconds "$seconds")"
+    printf '  %-22s %s\n' "nginx hardened" "$(under_attack "$nginx_port")"
     stop_servers
 fi
 
