@@ -131,6 +131,16 @@ struct HttpServer::Impl {
     net::steady_timer acceptPause{acceptor.get_executor()};
     std::vector<std::unique_ptr<net::steady_timer>> timers;
     std::optional<net::signal_set> signals;
+    std::vector<std::pair<int, std::function<void()>>> signalTasks;
+
+    void waitForSignals() {
+        signals->async_wait([this](error_code ec, int number) {
+            if (ec) return;
+            for (auto& [n, task] : signalTasks)
+                if (n == number) task();
+            waitForSignals();
+        });
+    }
 
     static std::vector<std::unique_ptr<net::io_context>> makeLoops(int threads) {
         int n = threads > 0 ? threads
@@ -433,11 +443,20 @@ HttpServer::HttpServer(HttpHandler& handler, HttpLimits limits)
     : impl_(std::make_unique<Impl>(handler, std::move(limits))) {
     // Taken from here on: a signal before run() stops it as soon as it starts.
     if (impl_->limits.stopOnSignals) {
-        impl_->signals.emplace(impl_->ioc, SIGINT, SIGTERM);
-        impl_->signals->async_wait([this](error_code ec, int) {
-            if (!ec) stop();
-        });
+        onSignal(SIGINT, [this] { stop(); });
+        onSignal(SIGTERM, [this] { stop(); });
     }
+}
+
+void HttpServer::onSignal(int number, std::function<void()> task) {
+    Impl& d = *impl_;
+    d.signalTasks.emplace_back(number, std::move(task));
+    if (d.signals) {
+        d.signals->add(number);
+        return;
+    }
+    d.signals.emplace(d.ioc, number);
+    d.waitForSignals();
 }
 
 HttpServer::~HttpServer() { stop(); }

@@ -107,6 +107,9 @@ public:
     int bind(const std::string& host, int port);
     // Runs every `interval` on an I/O thread until stop; keep it short.
     void every(std::chrono::milliseconds interval, std::function<void()> task);
+    // Runs `task` on an I/O thread whenever the process gets the signal; caught from this
+    // call on. Call before run().
+    void onSignal(int number, std::function<void()> task);
     // Serves on the I/O threads until stop(), then closes every connection.
     void run();
     // From any thread, also before run().

@@ -13,6 +13,9 @@
 #include <optional>
 #include <thread>
 
+#include <csignal>
+
+#include "feeds.h"
 #include "http_server.h"
 #include "rate_limiter.h"
 #include "website.h"
@@ -40,6 +43,9 @@ constexpr const char* kBadName =
     "A race name must be 1 to 16 letters, digits, blanks, hyphens, underscores or "
     "apostrophes.";
 constexpr const char* kInternal = "The lobby could not do this just now. Please try again later.";
+constexpr const char* kBlockedAddress = "Your address may not announce races in this lobby.";
+constexpr const char* kBlockedName =
+    "This race name is not allowed in this lobby. Please choose another name.";
 
 std::string errorBody(std::string_view text) {
     return "ERROR\n" + std::string(text) + "\n";
@@ -53,14 +59,6 @@ int gameIndex(std::string_view game) {
 
 std::int64_t systemClock() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-std::string utcNow() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return text;
-}
 
 void reportProblem(const std::string& what) {
     std::fprintf(stderr, "kestrun-lobby: %s\n", what.c_str());
@@ -124,6 +122,26 @@ struct Call {
     std::string_view rawQuery;
     std::string method, target;  // copied only when there is an access log
     HttpReply reply;
+    Action action = Action::NotFound;
+    std::optional<Refusal> refusal;
+};
+
+// What a change on the writer answers.
+struct Outcome {
+    std::string body;
+    std::optional<Refusal> refusal;
+};
+
+bool isLoopback(const PeerAddress& client) {
+    return client.isIpv4 ? (client.ipv4 >> 24) == 127 : client.text == "::1";
+}
+
+// The client builds the website links to, when the downloads folder has them.
+constexpr std::pair<std::string_view, std::string_view> kClientDownloads[] = {
+    {"kestrun-setup.exe", "Installer for Windows (64-bit)"},
+    {"kestrun.exe", "Kestrun client for Windows (64-bit), one file, no installation"},
+    {"kestrun-setup-x86.exe", "Installer for 32-bit Windows"},
+    {"kestrun-x86.exe", "Kestrun client for 32-bit Windows, one file"},
 };
 
 }  // namespace
@@ -134,6 +152,10 @@ struct LobbyServer::Impl final : HttpHandler {
           http(*this, limitsOf(config)) {
         if (!config.clock) config.clock = systemClock;
         if (!config.trustedProxy.empty()) trustedProxy = parsePeerAddress(config.trustedProxy);
+        if (!config.blockListPath.empty())
+            blockList = std::make_shared<const BlockList>(BlockList::load(config.blockListPath));
+        if (!config.downloadsDir.empty()) downloads = std::make_unique<Downloads>(config.downloadsDir);
+        dataVersion = store.dataVersion();
         refresh(config.clock());
         http.every(config.sweepInterval, [this] {
             if (!sweepQueued.exchange(true))
@@ -142,6 +164,29 @@ struct LobbyServer::Impl final : HttpHandler {
                     refresh(config.clock());
                 });
         });
+        // An admin command or `seed` writes through a connection of its own.
+        http.every(config.changePoll, [this] {
+            if (!pollQueued.exchange(true))
+                writer.post([this] {
+                    pollQueued = false;
+                    std::int64_t version = store.dataVersion();
+                    if (version == dataVersion) return;
+                    dataVersion = version;
+                    rebuildLists(config.clock());
+                });
+        });
+        if (config.stopOnSignals && !config.blockListPath.empty())
+            http.onSignal(SIGHUP, [this] {
+                writer.post([this] {
+                    try {
+                        reloadBlockList();
+                        reportProblem("block list " + config.blockListPath + " read again");
+                    } catch (const BlockListError& e) {
+                        reportProblem("block list " + config.blockListPath + " not changed: " +
+                                      e.what());
+                    }
+                });
+            });
     }
 
     LobbyConfig config;
@@ -158,8 +203,19 @@ struct LobbyServer::Impl final : HttpHandler {
     };
     std::array<CachedBody, kGames.size()> bodies;
 
+    struct CachedJson {
+        std::int64_t at = 0;
+        std::array<std::shared_ptr<const GameList>, kGames.size()> from;
+        std::shared_ptr<const std::string> body;
+    } json;  // guarded by listsMutex
+    std::shared_ptr<const BlockList> blockList = std::make_shared<const BlockList>();  // listsMutex
+    std::unique_ptr<Downloads> downloads;
+    LobbyMetrics metrics;
+
     Writer writer;
     std::atomic<bool> sweepQueued{false};
+    std::atomic<bool> pollQueued{false};
+    std::int64_t dataVersion = 0;  // on the writer
     HttpServer http;  // last: it goes first, and with it every session
 
     static HttpLimits limitsOf(const LobbyConfig& c) {
@@ -184,11 +240,17 @@ struct LobbyServer::Impl final : HttpHandler {
     void finishScript(Call& call, std::shared_ptr<const std::string> body);
     void script(Call& call);
     void site(Call& call);
+    void racesJson(Call& call);
+    void metricsPage(Call& call);
+    void download(Call& call);
     std::shared_ptr<const std::string> raceList(int game);
-    std::string addRace(int game, const RaceAddData& race);
-    std::string removeRace(int game, std::uint32_t ip);
+    Outcome addRace(int game, const RaceAddData& race);
+    Outcome removeRace(int game, std::uint32_t ip);
     std::shared_ptr<const GameList> currentList(int game, std::int64_t now);
+    std::shared_ptr<const BlockList> currentBlockList();
+    void reloadBlockList();
     void rebuildList(int game, std::int64_t now);
+    void rebuildLists(std::int64_t now);
     void refresh(std::int64_t now);
     void logAccess(const Call& call, const HttpResponse& res) const;
 };
@@ -205,14 +267,17 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
         call.target = target;
     }
 
+    if (call.path == kScriptPath) call.action = Action::Unknown;
     auto client = clientOf(req);
     const char* refusal = nullptr;
     int status = 200;
     if (!client) {
         refusal = kNoAddress;
+        call.refusal = Refusal::NoAddress;
         status = 400;
     } else if (auto key = addressKeyOf(client->text); key && !limiter.allow(*key, config.clock())) {
         refusal = kTooManyRequests;
+        call.refusal = Refusal::RateLimited;
         status = 429;
     }
     if (client) call.client = *client;
@@ -223,6 +288,7 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
         return finish(call, HttpResponse::text(status, std::string(refusal) + "\n"));
     }
     if (req.method() != "GET" && req.method() != "HEAD") {
+        call.refusal = Refusal::Unreadable;
         HttpResponse res = HttpResponse::text(405, errorBody(kUnreadable));
         res.headers.emplace_back("Allow", "GET, HEAD");
         return finish(call, std::move(res));
@@ -232,9 +298,12 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
     static constexpr std::pair<std::string_view, Route> kRoutes[] = {
         {kScriptPath, &Impl::script},
         {"/", &Impl::site},
+        {"/races.json", &Impl::racesJson},
+        {"/metrics", &Impl::metricsPage},
     };
     for (const auto& [path, route] : kRoutes)
         if (call.path == path) return (this->*route)(call);
+    if (call.path.substr(0, 10) == "/download/") return download(call);
     finish(call, HttpResponse::text(404, errorBody("Not found.")));
 }
 
@@ -248,6 +317,9 @@ std::optional<PeerAddress> LobbyServer::Impl::clientOf(const HttpRequest& req) c
 }
 
 void LobbyServer::Impl::finish(Call& call, HttpResponse response) {
+    bool ok = call.path == kScriptPath ? response.body->rfind("OK\n", 0) == 0 : response.status < 400;
+    metrics.count(call.action, ok);
+    if (call.refusal) metrics.count(*call.refusal);
     if (config.accessLog) logAccess(call, response);
     call.reply(std::move(response));
 }
@@ -263,64 +335,151 @@ void LobbyServer::Impl::script(Call& call) {
     auto reply = [&](std::string body) {
         finishScript(call, std::make_shared<const std::string>(std::move(body)));
     };
-    if (call.rawQuery.size() > config.maxQuery) return reply(errorBody(kTooLong));
+    auto refuse = [&](Refusal reason, std::string_view text) {
+        call.refusal = reason;
+        reply(errorBody(text));
+    };
+    if (call.rawQuery.size() > config.maxQuery) return refuse(Refusal::TooLong, kTooLong);
     auto query = parseQuery(call.rawQuery);
-    if (!query) return reply(errorBody(kUnreadable));
+    if (!query) return refuse(Refusal::Unreadable, kUnreadable);
     const PeerAddress& client = call.client;
 
     const std::string action = query->action.value_or("");
-    if (action == "getip")
-        return reply(client.isIpv4 ? "OK\n" + client.text + "\n" : errorBody(kNeedsIpv4));
-    if (action != "racelist" && action != "raceadd" && action != "racerem")
-        return reply(errorBody(kUnknownAction));
+    static constexpr std::pair<std::string_view, Action> kActions[] = {
+        {"getip", Action::Getip}, {"racelist", Action::Racelist},
+        {"raceadd", Action::Raceadd}, {"racerem", Action::Racerem}};
+    for (const auto& [name, value] : kActions)
+        if (action == name) call.action = value;
+    if (call.action == Action::Getip)
+        return client.isIpv4 ? reply("OK\n" + client.text + "\n")
+                             : refuse(Refusal::NeedsIpv4, kNeedsIpv4);
+    if (call.action == Action::Unknown) return refuse(Refusal::UnknownAction, kUnknownAction);
     int game = gameIndex(query->game.value_or(""));
-    if (game < 0) return reply(errorBody(kUnknownGame));
-    if (action == "racelist") return finishScript(call, raceList(game));
-    if (!client.isIpv4) return reply(errorBody(kNeedsIpv4));
+    if (game < 0) return refuse(Refusal::UnknownGame, kUnknownGame);
+    if (call.action == Action::Racelist) return finishScript(call, raceList(game));
+    if (!client.isIpv4) return refuse(Refusal::NeedsIpv4, kNeedsIpv4);
 
     // Everything but the write itself is checked here; the write goes to the writer, and
     // the answer leaves once it is committed.
-    std::function<std::string()> change;
-    if (action == "raceadd") {
+    std::function<Outcome()> change;
+    if (call.action == Action::Raceadd) {
         auto parsed = parseRaceAddData(query->data.value_or(""));
-        if (!parsed) return reply(errorBody(kBadRaceData));
-        if (!isValidRaceName(parsed->name)) return reply(errorBody(kBadName));
+        if (!parsed) return refuse(Refusal::BadRaceData, kBadRaceData);
+        if (!isValidRaceName(parsed->name)) return refuse(Refusal::BadName, kBadName);
         if (parsed->ip != client.ipv4)
-            return reply(errorBody("You can only announce a race for your own address, which "
-                                   "the lobby sees as " + client.text + "."));
+            return refuse(Refusal::NotOwnAddress,
+                          "You can only announce a race for your own address, which the lobby "
+                          "sees as " + client.text + ".");
+        auto blocks = currentBlockList();
+        if (blocks->blocksAddress(client.ipv4))
+            return refuse(Refusal::BlockedAddress, kBlockedAddress);
+        if (blocks->blocksName(parsed->name)) return refuse(Refusal::BlockedName, kBlockedName);
         change = [this, game, race = *parsed] { return addRace(game, race); };
     } else {
         auto ip = parseRaceRemData(query->data.value_or(""));
-        if (!ip) return reply(errorBody(kBadRaceData));
+        if (!ip) return refuse(Refusal::BadRaceData, kBadRaceData);
         if (*ip != client.ipv4)
-            return reply(errorBody("You can only withdraw a race of your own address, which "
-                                   "the lobby sees as " + client.text + "."));
+            return refuse(Refusal::NotOwnAddress,
+                          "You can only withdraw a race of your own address, which the lobby "
+                          "sees as " + client.text + ".");
         change = [this, game, ip = *ip] { return removeRace(game, ip); };
     }
     call.path = kScriptPath;  // the request's own text is gone once this returns
     call.rawQuery = {};
     writer.post([this, call = std::move(call), change = std::move(change)]() mutable {
-        std::string body;
+        Outcome outcome;
         try {
-            body = change();
+            outcome = change();
         } catch (const std::exception& e) {
             reportProblem(e.what());
-            body = errorBody(kInternal);
+            outcome = {errorBody(kInternal), Refusal::Internal};
         }
-        finishScript(call, std::make_shared<const std::string>(std::move(body)));
+        call.refusal = outcome.refusal;
+        finishScript(call, std::make_shared<const std::string>(std::move(outcome.body)));
     });
 }
 
 void LobbyServer::Impl::site(Call& call) {
+    call.action = Action::Website;
     std::int64_t now = config.clock();
     std::vector<GameRaces> games;
     for (std::size_t i = 0; i < kGames.size(); ++i)
         games.push_back(GameRaces{std::string(kGames[i]), currentList(static_cast<int>(i), now)->races});
-    HttpResponse res = HttpResponse::text(200, renderWebsite(games, now, config.clientUrl));
+    std::vector<WebsiteLink> links;
+    if (downloads)
+        for (const auto& [name, label] : kClientDownloads)
+            if (downloads->has(name))
+                links.push_back(WebsiteLink{"/download/" + std::string(name), std::string(label)});
+    HttpResponse res =
+        HttpResponse::text(200, renderWebsite(games, now, config.clientUrl, links));
     res.contentType = "text/html; charset=utf-8";
     res.headers = {{"Cache-Control", "no-cache"},
                    {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'"},
                    {"X-Content-Type-Options", "nosniff"}};
+    finish(call, std::move(res));
+}
+
+// Like the race list: one body per second and pair of lists, shared by every request.
+void LobbyServer::Impl::racesJson(Call& call) {
+    call.action = Action::RacesJson;
+    std::int64_t now = config.clock();
+    std::array<std::shared_ptr<const GameList>, kGames.size()> shown;
+    for (std::size_t i = 0; i < kGames.size(); ++i) shown[i] = currentList(static_cast<int>(i), now);
+    std::shared_ptr<const std::string> body;
+    {
+        std::lock_guard lock(listsMutex);
+        if (json.at == now && json.from == shown) body = json.body;
+    }
+    if (!body) {
+        std::vector<GameRaces> games;
+        for (std::size_t i = 0; i < kGames.size(); ++i)
+            games.push_back(GameRaces{std::string(kGames[i]), shown[i]->races});
+        body = std::make_shared<const std::string>(renderRacesJson(games, now));
+        std::lock_guard lock(listsMutex);
+        json = CachedJson{now, shown, body};
+    }
+    HttpResponse res;
+    res.contentType = "application/json";
+    res.headers = {{"Access-Control-Allow-Origin", "*"}, {"Cache-Control", "no-cache"}};
+    res.body = std::move(body);
+    finish(call, std::move(res));
+}
+
+void LobbyServer::Impl::metricsPage(Call& call) {
+    call.action = Action::Metrics;
+    if (config.metrics == LobbyConfig::Metrics::Off ||
+        (config.metrics == LobbyConfig::Metrics::Loopback && !isLoopback(call.client)))
+        return finish(call, HttpResponse::text(404, errorBody("Not found.")));
+    std::int64_t now = config.clock();
+    LobbyMetrics::Snapshot snapshot;
+    for (std::size_t i = 0; i < kGames.size(); ++i)
+        snapshot.racesPerGame.emplace_back(std::string(kGames[i]),
+                                           currentList(static_cast<int>(i), now)->races.size());
+    const HttpCounters& c = http.counters();
+    snapshot.openConnections = c.open;
+    snapshot.rateLimitedAddresses = limiter.limitedAddresses(now);
+    snapshot.connectionRefusals = {
+        {"per_address", c.refusedPerAddress}, {"total", c.refusedTotal},
+        {"head_timeout", c.headTimeouts},     {"idle_timeout", c.idleTimeouts},
+        {"write_timeout", c.writeTimeouts},   {"too_large", c.tooLarge},
+        {"bad_request", c.badRequests}};
+    HttpResponse res = HttpResponse::text(200, metrics.render(snapshot));
+    res.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    res.headers = {{"Cache-Control", "no-store"}};
+    finish(call, std::move(res));
+}
+
+void LobbyServer::Impl::download(Call& call) {
+    call.action = Action::Download;
+    auto file = downloads ? downloads->find(call.path.substr(10)) : std::nullopt;
+    if (!file) return finish(call, HttpResponse::text(404, errorBody("Not found.")));
+    HttpResponse res;
+    res.contentType = file->contentType;
+    // The name holds only letters, digits, '.', '-' and '_': it needs no quoting rules.
+    res.headers = {{"Content-Disposition", "attachment; filename=\"" + file->name + "\""},
+                   {"X-Content-Type-Options", "nosniff"},
+                   {"Cache-Control", "no-cache"}};
+    res.body = std::move(file->body);
     finish(call, std::move(res));
 }
 
@@ -342,22 +501,38 @@ std::shared_ptr<const std::string> LobbyServer::Impl::raceList(int game) {
     return body;
 }
 
-std::string LobbyServer::Impl::addRace(int game, const RaceAddData& race) {
+Outcome LobbyServer::Impl::addRace(int game, const RaceAddData& race) {
     std::string gameName(kGames[static_cast<std::size_t>(game)]);
     std::int64_t now = config.clock();
     AddOutcome outcome = store.add(gameName, Race{race.name, race.ip, now}, config.maxRaces);
     if (outcome == AddOutcome::Full)
-        return errorBody("The " + gameName + " race list is full. Please try again later.");
+        return {errorBody("The " + gameName + " race list is full. Please try again later."),
+                Refusal::ListFull};
     rebuildList(game, now);
-    return "OK\n";
+    return {"OK\n", std::nullopt};
 }
 
-std::string LobbyServer::Impl::removeRace(int game, std::uint32_t ip) {
+Outcome LobbyServer::Impl::removeRace(int game, std::uint32_t ip) {
     std::string gameName(kGames[static_cast<std::size_t>(game)]);
     if (!store.remove(gameName, ip))
-        return errorBody("You have no race in the " + gameName + " race list.");
+        return {errorBody("You have no race in the " + gameName + " race list."), Refusal::NoRace};
     rebuildList(game, config.clock());
-    return "OK\n";
+    return {"OK\n", std::nullopt};
+}
+
+std::shared_ptr<const BlockList> LobbyServer::Impl::currentBlockList() {
+    std::lock_guard lock(listsMutex);
+    return blockList;
+}
+
+// On the writer (or before serving).
+void LobbyServer::Impl::reloadBlockList() {
+    auto fresh = std::make_shared<const BlockList>(BlockList::load(config.blockListPath));
+    {
+        std::lock_guard lock(listsMutex);
+        blockList = std::move(fresh);
+    }
+    rebuildLists(config.clock());
 }
 
 // A list past its first expiry is filtered in memory; the disk is the sweep's business.
@@ -388,7 +563,9 @@ std::shared_ptr<const GameList> LobbyServer::Impl::currentList(int game, std::in
 void LobbyServer::Impl::rebuildList(int game, std::int64_t now) {
     auto index = static_cast<std::size_t>(game);
     auto list = std::make_shared<GameList>();
-    list->races = store.list(kGames[index], now - config.raceTtlSeconds);
+    auto blocks = currentBlockList();
+    for (Race& race : store.list(kGames[index], now - config.raceTtlSeconds))
+        if (!blocks->blocksAddress(race.ip)) list->races.push_back(std::move(race));
     for (const Race& race : list->races) {
         list->lines += race.name + ',' + std::to_string(race.ip) + ',' +
                        std::to_string(race.created) + '\n';
@@ -398,11 +575,14 @@ void LobbyServer::Impl::rebuildList(int game, std::int64_t now) {
     lists[index] = std::move(list);
 }
 
+void LobbyServer::Impl::rebuildLists(std::int64_t now) {
+    for (std::size_t i = 0; i < kGames.size(); ++i) rebuildList(static_cast<int>(i), now);
+}
+
 void LobbyServer::Impl::refresh(std::int64_t now) {
     try {
         store.sweep(now - config.raceTtlSeconds);
-        // Rebuilding also picks up races written by another process, such as `seed`.
-        for (std::size_t i = 0; i < kGames.size(); ++i) rebuildList(static_cast<int>(i), now);
+        rebuildLists(now);
     } catch (const StoreError& e) {
         if (!lists[0]) throw;  // at start-up: the lobby can't serve without its lists
         reportProblem(std::string("sweep failed: ") + e.what());
@@ -418,7 +598,7 @@ void LobbyServer::Impl::logAccess(const Call& call, const HttpResponse& res) con
         if (outcome == "ERROR" && end != std::string::npos)
             outcome += ": " + body.substr(end + 1, body.find('\n', end + 1) - end - 1);
     }
-    config.accessLog(utcNow() + ' ' + (call.client.text.empty() ? "-" : call.client.text) +
+    config.accessLog(isoUtc(systemClock()) + ' ' + (call.client.text.empty() ? "-" : call.client.text) +
                      " \"" + escapeForLog(call.method, 16) + ' ' + escapeForLog(call.target, 200) +
                      "\" " + std::to_string(res.status) + ' ' + std::to_string(body.size()) +
                      " \"" + escapeForLog(outcome, 120) + '"');
@@ -448,6 +628,8 @@ void LobbyServer::stop() { impl_->http.stop(); }
 bool LobbyServer::isRunning() const { return impl_->http.isRunning(); }
 
 RaceStore& LobbyServer::store() { return impl_->store; }
+
+void LobbyServer::reloadBlockList() { impl_->reloadBlockList(); }
 
 const HttpCounters& LobbyServer::httpCounters() const { return impl_->http.counters(); }
 

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "block_list.h"
+#include "downloads.h"
 #include "http_server.h"
 #include "race_store.h"
 
@@ -29,6 +31,11 @@ struct LobbyConfig {
     std::string proxyHeader = "X-Forwarded-For";
     std::string clientUrl;
     std::chrono::milliseconds sweepInterval{30000};
+    std::string blockListPath;  // empty: nothing is blocked
+    enum class Metrics { Off, Loopback, On } metrics = Metrics::Loopback;  // who may read /metrics
+    std::string downloadsDir;   // empty: nothing under /download/
+    // How often the database is checked for changes made by another process.
+    std::chrono::milliseconds changePoll{2000};
     // Seconds since 1970 UTC; the system clock when empty.
     std::function<std::int64_t()> clock;
     bool stopOnSignals = false;  // SIGINT and SIGTERM stop run()
@@ -43,7 +50,8 @@ public:
 
 class LobbyServer {
 public:
-    // Opens the database; throws StoreError if it can't.
+    // Opens the database, the block list and the downloads folder; throws StoreError,
+    // BlockListError or DownloadsError if it can't.
     explicit LobbyServer(LobbyConfig config);
     ~LobbyServer();
     LobbyServer(const LobbyServer&) = delete;
@@ -58,6 +66,9 @@ public:
     bool isRunning() const;
 
     RaceStore& store();
+    // Reads the block list file again and applies it, also to the races already listed.
+    // Throws BlockListError and keeps the previous list. SIGHUP does this when signals are on.
+    void reloadBlockList();
     // Open connections and refusals by reason, as the HTTP layer counts them.
     const HttpCounters& httpCounters() const;
 

@@ -1,9 +1,10 @@
-// kestrun-lobby: the race lobby daemon, and its `seed` subcommand.
+// kestrun-lobby: the race lobby daemon, and its subcommands that work on its database.
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +13,8 @@
 #include "lobby_server.h"
 #include "options.h"
 #include "race_store.h"
+#include "website.h"
+#include "wire.h"
 
 namespace {
 
@@ -30,6 +33,40 @@ int seed(const CommandLine& cl) {
                      e.what());
         return 1;
     }
+    return 0;
+}
+
+int listRaces(const CommandLine& cl) {
+    try {
+        RaceStore store(cl.config.dbPath);
+        for (const char* game : {"NFS4", "NFS5"})
+            for (const Race& race : store.list(game, std::numeric_limits<std::int64_t>::min()))
+                std::printf("%s\t%s\t%s\t%s\n", game, formatDotted(race.ip).c_str(),
+                            isoUtc(race.created).c_str(), escapeForLog(race.name, 64).c_str());
+    } catch (const StoreError& e) {
+        std::fprintf(stderr, "kestrun-lobby: cannot read %s: %s\n", cl.config.dbPath.c_str(),
+                     e.what());
+        return 1;
+    }
+    return 0;
+}
+
+int removeRace(const CommandLine& cl) {
+    std::string address = formatDotted(*cl.removeIp);
+    try {
+        RaceStore store(cl.config.dbPath);
+        if (!store.remove(cl.removeGame, *cl.removeIp)) {
+            std::fprintf(stderr, "kestrun-lobby: %s has no %s race in %s\n", address.c_str(),
+                         cl.removeGame.c_str(), cl.config.dbPath.c_str());
+            return 1;
+        }
+    } catch (const StoreError& e) {
+        std::fprintf(stderr, "kestrun-lobby: cannot change %s: %s\n", cl.config.dbPath.c_str(),
+                     e.what());
+        return 1;
+    }
+    std::printf("kestrun-lobby: removed the %s race of %s\n", cl.removeGame.c_str(),
+                address.c_str());
     return 0;
 }
 
@@ -60,6 +97,13 @@ int serve(CommandLine& cl) {
     } catch (const StoreError& e) {
         std::fprintf(stderr, "kestrun-lobby: cannot open database %s: %s\n",
                      config.dbPath.c_str(), e.what());
+        return 1;
+    } catch (const BlockListError& e) {
+        std::fprintf(stderr, "kestrun-lobby: block list %s: %s\n", config.blockListPath.c_str(),
+                     e.what());
+        return 1;
+    } catch (const DownloadsError& e) {
+        std::fprintf(stderr, "kestrun-lobby: %s\n", e.what());
         return 1;
     }
     int port = 0;
@@ -93,8 +137,15 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Help:
         std::fputs(usageText().c_str(), stdout);
         return 0;
+    case CommandLine::Mode::Version:
+        std::printf("kestrun-lobby %s\n", KESTRUN_VERSION);
+        return 0;
     case CommandLine::Mode::Seed:
         return seed(cl);
+    case CommandLine::Mode::Races:
+        return listRaces(cl);
+    case CommandLine::Mode::Remove:
+        return removeRace(cl);
     case CommandLine::Mode::Serve:
         break;
     }

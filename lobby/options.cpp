@@ -58,10 +58,15 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine cl;
     LobbyConfig& c = cl.config;
     std::size_t i = 0;
-    if (!args.empty() && args[0] == "seed") {
-        cl.mode = CommandLine::Mode::Seed;
-        i = 1;
-    }
+    static const std::map<std::string, CommandLine::Mode> kSubcommands = {
+        {"seed", CommandLine::Mode::Seed},
+        {"races", CommandLine::Mode::Races},
+        {"remove", CommandLine::Mode::Remove}};
+    if (!args.empty())
+        if (auto sub = kSubcommands.find(args[0]); sub != kSubcommands.end()) {
+            cl.mode = sub->second;
+            i = 1;
+        }
     const bool seed = cl.mode == CommandLine::Mode::Seed;
 
     // Each option's setter; false means the value is not acceptable.
@@ -78,7 +83,19 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         c.dbPath = v;
         return !v.empty();
     };
-    if (seed) {
+    if (cl.mode == CommandLine::Mode::Races) {
+        // --db only
+    } else if (cl.mode == CommandLine::Mode::Remove) {
+        options["--game"] = [&](const std::string& v) {
+            cl.removeGame = v;
+            return v == "NFS4" || v == "NFS5";
+        };
+        options["--ip"] = [&](const std::string& v) {
+            auto peer = parsePeerAddress(v);
+            if (peer && peer->isIpv4 && peer->text == v) cl.removeIp = peer->ipv4;
+            return cl.removeIp.has_value();
+        };
+    } else if (seed) {
         options["--races"] = number(cl.seedRaces, 1, kMaxDemoRaces);
         options["--game"] = [&](const std::string& v) {
             cl.seedGames = {v};
@@ -114,6 +131,23 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             c.clientUrl = v;
             return isPlainUrl(v);
         };
+        options["--block-list"] = [&](const std::string& v) {
+            c.blockListPath = v;
+            return !v.empty();
+        };
+        options["--metrics"] = [&](const std::string& v) {
+            static const std::map<std::string, LobbyConfig::Metrics> kValues = {
+                {"off", LobbyConfig::Metrics::Off},
+                {"loopback", LobbyConfig::Metrics::Loopback},
+                {"on", LobbyConfig::Metrics::On}};
+            auto it = kValues.find(v);
+            if (it != kValues.end()) c.metrics = it->second;
+            return it != kValues.end();
+        };
+        options["--downloads"] = [&](const std::string& v) {
+            c.downloadsDir = v;
+            return !v.empty();
+        };
         options["--sweep-seconds"] = [&](const std::string& v) {
             auto seconds = parseNumber(v, 1, 3600);
             if (seconds) c.sweepInterval = std::chrono::seconds(*seconds);
@@ -125,6 +159,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         std::string name = args[i];
         if (name == "--help" || name == "-h") {
             cl.mode = CommandLine::Mode::Help;
+            return {cl, ""};
+        }
+        if (name == "--version") {
+            cl.mode = CommandLine::Mode::Version;
             return {cl, ""};
         }
         std::optional<std::string> value;
@@ -140,17 +178,22 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         }
         if (!option->second(*value)) return {std::nullopt, "bad value for " + name + ": " + *value};
     }
+    if (cl.mode == CommandLine::Mode::Remove && (cl.removeGame.empty() || !cl.removeIp))
+        return {std::nullopt, "remove needs --game NFS4|NFS5 and --ip ADDRESS"};
     return {cl, ""};
 }
 
 std::string usageText() {
     return R"(Usage: kestrun-lobby [options]
        kestrun-lobby seed [--db PATH] [--races N] [--game NFS4|NFS5]
+       kestrun-lobby races [--db PATH]
+       kestrun-lobby remove [--db PATH] --game NFS4|NFS5 --ip A.B.C.D
+       kestrun-lobby --version
 
 Serves the Kestrun race lobby: the client's endpoint /server/server.php and the lobby's
 website at /. Once the socket is bound it prints "kestrun-lobby listening on HOST:PORT"
 on standard error; then one access-log line per request on standard output.
-SIGINT or SIGTERM stops it.
+SIGINT or SIGTERM stops it; SIGHUP reads the block list again.
 
 Options:
   --listen HOST:PORT    where to listen (default 127.0.0.1:8080; [::]:PORT takes IPv6 and
@@ -172,14 +215,27 @@ Options:
   --proxy-header NAME   the header in which that proxy passes the client's address
                         (default X-Forwarded-For; its last item counts)
   --client-url URL      where the website tells players to get the client
+  --downloads DIR       serves the files of DIR under /download/ (no listing, no
+                        subfolders); the website links the client builds found there
+  --block-list FILE     addresses and words kept out, one a line: an IPv4 or IPv6 address
+                        or CIDR range (may not announce races; their races are hidden), or
+                        "word: TEXT" (race names may not contain it, in any case); '#'
+                        starts a comment. A bad line stops the lobby at start; on SIGHUP it
+                        is reported and the previous list stays
+  --metrics WHO         who may read /metrics (Prometheus): off, loopback (default) or on
   --sweep-seconds N     how often expired races are removed (default 30)
   --help                this text
+  --version             the lobby's version
 
 seed: writes demonstration races straight into the database: N per game (default 20, at
 most 762), or for the one game named. Their hosts are addresses from the documentation
 blocks 192.0.2.0/24, 198.51.100.0/24 and 203.0.113.0/24, which belong to no one, so no
-player's address is claimed; seeding again replaces them. They expire like any race. A
-lobby running on the same database shows them after its next sweep.
+player's address is claimed; seeding again replaces them. They expire like any race.
+
+races: lists every race in the database, one a line: game, host address, created (UTC),
+name. remove: withdraws the race of that address from that game's list. Both work on the
+database of a running lobby, which shows the change within a few seconds, as it does
+seeded races.
 )";
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // The command line of kestrun-lobby.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,11 +10,13 @@
 namespace lobby {
 
 struct CommandLine {
-    enum class Mode { Serve, Seed, Help };
+    enum class Mode { Serve, Seed, Races, Remove, Help, Version };
     Mode mode = Mode::Serve;
     LobbyConfig config;
     int seedRaces = 20;
     std::vector<std::string> seedGames{"NFS4", "NFS5"};
+    std::string removeGame;          // remove: both are required
+    std::optional<std::uint32_t> removeIp;
 };
 
 struct ParsedCommandLine {

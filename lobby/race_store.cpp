@@ -170,6 +170,13 @@ int RaceStore::sweep(std::int64_t cutoff) {
     return sqlite3_changes(db_);
 }
 
+std::int64_t RaceStore::dataVersion() {
+    std::lock_guard lock(mutex_);
+    Statement version(*this, "PRAGMA data_version");
+    version.step();
+    return version.integer(0);
+}
+
 std::vector<Race> demoRaces(int count, std::int64_t now) {
     static constexpr std::uint32_t blocks[] = {0xC0000200u, 0xC6336400u, 0xCB007100u};
     count = std::clamp(count, 0, kMaxDemoRaces);

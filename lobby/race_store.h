@@ -45,6 +45,8 @@ public:
     std::vector<Race> list(std::string_view game, std::int64_t createdAfter);
     // Deletes every race created at or before `cutoff`; gives how many went.
     int sweep(std::int64_t cutoff);
+    // Changes whenever another connection (another process) commits to the database.
+    std::int64_t dataVersion();
 
 private:
     class Statement;

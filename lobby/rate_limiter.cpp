@@ -35,4 +35,19 @@ bool RateLimiter::allow(const AddressKey& key, std::int64_t now) {
     return true;
 }
 
+std::size_t RateLimiter::limitedAddresses(std::int64_t now) {
+    if (perMinute_ <= 0) return 0;
+    std::size_t limited = 0;
+    for (std::size_t stripe = 0; stripe < kStripes; ++stripe) {
+        std::lock_guard lock(locks_[stripe]);
+        for (std::size_t group = stripe; group < kSlots / kProbe; group += kStripes)
+            for (std::size_t i = 0; i < kProbe; ++i) {
+                const Window& w = slots_[group * kProbe + i];
+                if (w.count >= perMinute_ && now >= w.start && now - w.start < kWindowSeconds)
+                    ++limited;
+            }
+    }
+    return limited;
+}
+
 }  // namespace lobby

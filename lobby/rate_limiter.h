@@ -19,6 +19,8 @@ public:
 
     // Counts the request; false once the address has used up its minute.
     bool allow(const AddressKey& key, std::int64_t now);
+    // Addresses refused for the rest of their current minute.
+    std::size_t limitedAddresses(std::int64_t now);
 
 private:
     struct Window {

@@ -15,9 +15,17 @@ struct GameRaces {
 };
 
 std::string formatAge(std::int64_t seconds);
+// "2026-12-07T23:59:59Z"
+std::string isoUtc(std::int64_t seconds);
 
-// clientUrl: where the client can be had; empty gives the build-it-yourself line.
+struct WebsiteLink {
+    std::string href;
+    std::string label;
+};
+
+// downloads: the client builds this lobby serves itself; clientUrl: a page elsewhere. With
+// neither, the page tells players to ask the host or build the client.
 std::string renderWebsite(const std::vector<GameRaces>& games, std::int64_t now,
-                          std::string_view clientUrl);
+                          std::string_view clientUrl, const std::vector<WebsiteLink>& downloads = {});
 
 }  // namespace lobby
