@@ -42,6 +42,7 @@ lobby::LobbyConfig LobbyTest::config() {
     c.rateLimit = 0;
     c.threads = 4;
     c.sweepInterval = std::chrono::hours(1);
+    c.changePoll = std::chrono::milliseconds(20);
     c.clock = [this] { return now_.load(); };
     c.accessLog = [this](const std::string& line) {
         std::lock_guard lock(logMutex_);

@@ -159,7 +159,10 @@ TEST(LobbyProcess, StartUpFailuresAreExplainedAndEndTheProcess) {
          "cannot open database"},
         {{"--listen", "nonsense"}, 2, "bad value for --listen"},
         {{"--frobnicate"}, 2, "unknown option --frobnicate"},
+        {{"--listen", "127.0.0.1:0", "--db", ":memory:", "--block-list", dir.file("bad.txt")}, 1,
+         "line 2: "},
     };
+    std::ofstream(dir.file("bad.txt")) << "192.0.2.1\n192.0.2.0/40\n";
     for (const Case& c : cases) {
         LobbyProcess second(c.args);
         EXPECT_EQ(second.waitForExit(), c.exitCode) << c.says;
@@ -198,6 +201,42 @@ TEST(LobbyProcess, SeedWritesDemonstrationRacesForDocumentationAddresses) {
         std::uint32_t block = ip & 0xFFFFFF00u;
         EXPECT_TRUE(block == 0xC0000200u || block == 0xC6336400u || block == 0xCB007100u) << line;
     }
+}
+
+// A host moderating a running lobby: SIGHUP re-reads the block list (a broken one is
+// reported and changes nothing), and `remove` on its database shows in the next lists.
+TEST(LobbyProcess, HostModeratesARunningLobby) {
+    TempDir dir;
+    std::string db = dir.file("l.db"), blocked = dir.file("blocked.txt");
+    std::ofstream(blocked) << "# nothing yet\n";
+    LobbyProcess lobby({"--listen", "127.0.0.1:0", "--db", db, "--block-list", blocked,
+                        "--rate-limit", "0"});
+    int port = lobby.waitForPort();
+    ASSERT_GT(port, 0) << lobby.errors();
+    auto announce = [port](const std::string& name, int fourth) {
+        return httpGet(port, "/server/server.php?action=raceadd&game=NFS4&data=name:" + name +
+                                 ";ip:" + loopbackDecimal(0, fourth),
+                       "127.0.0." + std::to_string(fourth)).body;
+    };
+    auto list = [port] { return httpGet(port, "/server/server.php?action=racelist&game=NFS4").body; };
+    ASSERT_EQ(announce("Nasty", 7), "OK\n");
+    ASSERT_EQ(announce("Kept", 8), "OK\n");
+
+    std::ofstream(blocked) << "word: nasty\n";
+    lobby.signal(SIGHUP);
+    EXPECT_TRUE(waitUntil([&] { return announce("NASTY2", 9) != "OK\n"; }));
+    std::ofstream(blocked) << "word: nasty\nnot an entry\n";
+    lobby.signal(SIGHUP);
+    EXPECT_TRUE(waitUntil([&] { return lobby.waitForExit(50ms) == -1 &&
+                                       lobby.errors().find("line 2: ") != std::string::npos; }));
+    EXPECT_NE(announce("nasty3", 9), "OK\n");  // the previous list still holds
+
+    LobbyProcess remove({"remove", "--db", db, "--game", "NFS4", "--ip", "127.0.0.7"});
+    EXPECT_EQ(remove.waitForExit(), 0) << remove.errors();
+    EXPECT_TRUE(waitUntil([&] { return list().find("Nasty") == std::string::npos; })) << list();
+    EXPECT_NE(list().find("Kept"), std::string::npos);
+    LobbyProcess again({"remove", "--db", db, "--game", "NFS4", "--ip", "127.0.0.7"});
+    EXPECT_EQ(again.waitForExit(), 1);
 }
 
 // Writers announce races from many loopback addresses while the lobby is killed with

@@ -1,0 +1,161 @@
+// What a lobby's host adds around the protocol: the block list, the JSON feed, metrics and
+// the downloads folder.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+
+#include "block_list.h"
+#include "lobby_fixture.h"
+
+namespace {
+
+const std::string kBlockedAddress = "ERROR\nYour address may not announce races in this lobby.\n";
+const std::string kBlockedName =
+    "ERROR\nThis race name is not allowed in this lobby. Please choose another name.\n";
+
+std::string add(const std::string& name, int third, int fourth) {
+    return "action=raceadd&game=NFS4&data=name:" + name + ";ip:" + loopbackDecimal(third, fourth);
+}
+std::string from(int third, int fourth) {
+    return "127.0." + std::to_string(third) + "." + std::to_string(fourth);
+}
+
+class HostTest : public LobbyTest {
+protected:
+    void startWithBlockList(const std::string& text) {
+        std::ofstream(dir_.file("blocked.txt")) << text;
+        lobby::LobbyConfig c = config();
+        c.blockListPath = dir_.file("blocked.txt");
+        start(c);
+    }
+};
+
+TEST_F(HostTest, BlockedRangeMayNotAnnounceAndItsRacesAreHidden) {
+    startWithBlockList("127.0.4.0/22  # a household\n");
+    ASSERT_EQ(call(add("Early", 3, 255), from(3, 255)), "OK\n");  // just before it
+    EXPECT_EQ(call(add("Mine", 7, 255), from(7, 255)), kBlockedAddress);
+    EXPECT_EQ(call(add("Mine", 8, 1), from(8, 1)), "OK\n");  // just past the range
+
+    std::ofstream(dir_.file("blocked.txt")) << "127.0.3.255\n";
+    lobby_->server.reloadBlockList();
+    std::string list = raceList("NFS4");
+    EXPECT_EQ(list.find("Early"), std::string::npos) << list;
+    EXPECT_NE(list.find("Mine"), std::string::npos) << list;
+    EXPECT_EQ(call(add("Mine", 7, 255), from(7, 255)), "OK\n");
+}
+
+TEST_F(HostTest, BannedWordRefusedWhateverItsCase) {
+    startWithBlockList("word: Cheat\n");
+    for (const char* name : {"cheat", "CHEATERS", "no%20cHeAt%20here"})
+        EXPECT_EQ(call(add(name, 0, 1)), kBlockedName) << name;
+    EXPECT_EQ(call(add("Chea%20t", 0, 1)), "OK\n");
+}
+
+TEST(BlockList, MalformedLinesAreReportedWithTheirNumber) {
+    struct Case {
+        const char* text;
+        const char* says;
+    } cases[] = {
+        {"10.0.0.1\n\n10.0.0.300\n", "line 3: "},
+        {"# fine\n10.0.0.0/33\n", "line 2: "},
+        {"2001:db8::/129\n", "line 1: "},
+        {"ok.example\n", "line 1: "},
+        {"10.0.0.0/\n", "line 1: "},
+        {"10.0.0.1\nword:   \n", "line 2: "},
+    };
+    for (const Case& c : cases) {
+        try {
+            lobby::BlockList::parse(c.text);
+            ADD_FAILURE() << c.text;
+        } catch (const lobby::BlockListError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(c.says, 0), 0u) << e.what();
+        }
+    }
+    auto list = lobby::BlockList::parse("2001:db8:1::/48\r\n192.0.2.7\n");
+    EXPECT_TRUE(list.blocksAddress("2001:db8:1:ffff::9"));
+    EXPECT_FALSE(list.blocksAddress("2001:db8:2::9"));
+    EXPECT_TRUE(list.blocksAddress("::ffff:192.0.2.7"));
+    EXPECT_FALSE(list.blocksAddress("192.0.2.8"));
+}
+
+TEST_F(HostTest, RacesJsonReadsBackWithAnAwkwardName) {
+    start();
+    // Written straight into the database, as an older lobby or another tool might have.
+    std::string awkward = "q\"uo\\te\x01</script>\xc3\xa9";
+    lobby::RaceStore(dir_.file("lobby.db"))
+        .put("NFS5", {lobby::Race{awkward + "\xff", 0xC0000201u, kStart - 60}});
+    HttpReply reply;
+    ASSERT_TRUE(waitUntil([&] {
+        reply = httpGet(port(), "/races.json");
+        return reply.body.find("192.0.2.1") != std::string::npos;
+    }));
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_NE(reply.head.find("Access-Control-Allow-Origin: *"), std::string::npos) << reply.head;
+    EXPECT_NE(reply.head.find("application/json"), std::string::npos);
+    auto doc = nlohmann::json::parse(reply.body);
+    EXPECT_EQ(doc["server_time"], kStart);
+    EXPECT_EQ(doc["races"]["NFS4"].size(), 0u);
+    ASSERT_EQ(doc["races"]["NFS5"].size(), 1u);
+    const auto& race = doc["races"]["NFS5"][0];
+    EXPECT_EQ(race["name"], awkward + "\xef\xbf\xbd");  // the stray byte as U+FFFD
+    EXPECT_EQ(race["host"], "192.0.2.1");
+    EXPECT_EQ(race["created"], kStart - 60);
+    EXPECT_EQ(race["created_utc"], "2001-11-29T02:12:20Z");
+}
+
+TEST_F(HostTest, NoFileOutsideTheDownloadsFolderIsReachable) {
+    std::string folder = dir_.file("downloads");
+    ::mkdir(folder.c_str(), 0755);
+    ::mkdir((folder + "/sub").c_str(), 0755);
+    std::ofstream(folder + "/kestrun.exe") << "MZ client";
+    std::ofstream(folder + "/sub/inner.exe") << "inner";
+    std::ofstream(dir_.file("secret.txt")) << "secret";
+    ASSERT_EQ(::symlink(dir_.file("secret.txt").c_str(), (folder + "/link.txt").c_str()), 0);
+    lobby::LobbyConfig c = config();
+    c.downloadsDir = folder;
+    start(c);
+
+    HttpReply client = httpGet(port(), "/download/kestrun.exe");
+    EXPECT_EQ(client.status, 200);
+    EXPECT_EQ(client.body, "MZ client");
+    EXPECT_NE(client.head.find("Content-Disposition: attachment; filename=\"kestrun.exe\""),
+              std::string::npos) << client.head;
+    EXPECT_NE(client.head.find("application/vnd.microsoft.portable-executable"), std::string::npos);
+    EXPECT_NE(httpGet(port(), "/").body.find("href=\"/download/kestrun.exe\""), std::string::npos);
+
+    for (const char* target :
+         {"/download/../secret.txt", "/download/..%2fsecret.txt", "/download/%2e%2e/secret.txt",
+          "/download/%2e%2e%2fsecret.txt", "/download/" , "/download/.", "/download/sub",
+          "/download/sub/inner.exe", "/download/sub%2finner.exe", "/download//etc/passwd",
+          "/download/%2fetc%2fpasswd", "/download/link.txt", "/download/kestrun.exe%00.txt"}) {
+        HttpReply reply = httpGet(port(), target);
+        EXPECT_TRUE(reply.status == 404 || reply.status == 400) << target << " " << reply.status;
+        EXPECT_EQ(reply.body.find("secret"), std::string::npos) << target;
+        EXPECT_EQ(reply.body.find("inner"), std::string::npos) << target;
+    }
+}
+
+TEST_F(HostTest, MetricsCountRacesRequestsAndRefusals) {
+    startWithBlockList("word: cheat\n");
+    call(add("cheat", 0, 1));
+    call(add("Fair", 0, 1));
+    std::string metrics = httpGet(port(), "/metrics").body;
+    for (const char* line : {"kestrun_races{game=\"NFS4\"} 1\n", "kestrun_races{game=\"NFS5\"} 0\n",
+                             "kestrun_requests_total{action=\"raceadd\",outcome=\"ok\"} 1\n",
+                             "kestrun_requests_total{action=\"raceadd\",outcome=\"error\"} 1\n",
+                             "kestrun_refusals_total{reason=\"blocked_name\"} 1\n",
+                             "kestrun_open_connections 1\n", "kestrun_rate_limited_addresses 0\n"})
+        EXPECT_NE(metrics.find(line), std::string::npos) << line << metrics;
+
+    lobby_.reset();
+    lobby::LobbyConfig off = config();
+    off.metrics = lobby::LobbyConfig::Metrics::Off;
+    start(off);
+    EXPECT_EQ(httpGet(port(), "/metrics").status, 404);
+}
+
+}  // namespace
