@@ -36,8 +36,8 @@ std::string contentTypeOf(std::string_view name) {
         {".zip", "application/zip"},
         {".deb", "application/vnd.debian.binary-package"},
         {".txt", "text/plain; charset=utf-8"},
-        {".sha256", "text/plain; charset=utf-8"},
     };
+    if (name == "SHA256SUMS") return "text/plain; charset=utf-8";
     for (const auto& [suffix, type] : kTypes)
         if (endsWith(name, suffix)) return std::string(type);
     return "application/octet-stream";

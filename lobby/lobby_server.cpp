@@ -142,6 +142,7 @@ constexpr std::pair<std::string_view, std::string_view> kClientDownloads[] = {
     {"kestrun.exe", "Kestrun client for Windows (64-bit), one file, no installation"},
     {"kestrun-setup-x86.exe", "Installer for 32-bit Windows"},
     {"kestrun-x86.exe", "Kestrun client for 32-bit Windows, one file"},
+    {"SHA256SUMS", "SHA-256 checksums of these files"},
 };
 
 }  // namespace

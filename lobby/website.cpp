@@ -77,7 +77,7 @@ std::string renderWebsite(const std::vector<GameRaces>& games, std::int64_t now,
     }
     html += "Its &ldquo;Website&rdquo; button brings you back to this page.</p>\n"
             "<p class=\"note\">Lists as of " +
-            escapeHtml(isoUtc(now)) +
+            escapeHtml(isoUtc(now).replace(10, 1, " ").replace(19, 1, " UTC")) +
             ". This page refreshes itself every 30 seconds; if it stops changing, the lobby "
             "cannot be reached just now.</p>\n</body>\n</html>\n";
     return html;
