@@ -19,7 +19,9 @@ awkward='<b>Tom & "Jerry"</b>'
 sqlite3 "$work/l.db" "INSERT INTO races (game, ip, name, created) VALUES
     ('NFS5', 3405803876, '$awkward', strftime('%s','now'))" || fail "insert"
 mkdir "$work/downloads"
-printf 'MZ' >"$work/downloads/kestrun.exe"
+for file in kestrun.exe kestrun-setup.exe kestrun-x86.exe kestrun-setup-x86.exe SHA256SUMS; do
+    printf 'MZ' >"$work/downloads/$file"
+done
 "$lobby" --listen 127.0.0.1:0 --db "$work/l.db" --downloads "$work/downloads" \
     >/dev/null 2>"$work/err" &
 pid=$!
@@ -43,11 +45,12 @@ expect '<td>Demo race 4</td><td>192.0.2.4</td>'
 expect '<td>&lt;b&gt;Tom &amp; "Jerry"&lt;/b&gt;</td><td>203.0.113.100</td>'
 grep -q '<b>Tom' "$work/dom.html" && fail "the race name became markup"
 expect 'href="/download/kestrun.exe"'
+expect 'href="/download/kestrun-setup-x86.exe"'
 expect 'http-equiv="refresh"'
 expect 'type the host address'
 
 mkdir -p "$(dirname "$screenshot")"
-timeout 60 "${browser[@]}" --hide-scrollbars --window-size=900,1250 \
+timeout 60 "${browser[@]}" --hide-scrollbars --window-size=900,1100 \
     --screenshot="$screenshot" "http://127.0.0.1:$port/" >/dev/null 2>>"$work/chromium.log" \
     || fail "chromium --screenshot: $(tail -5 "$work/chromium.log")"
 [ -s "$screenshot" ] || fail "no screenshot"
