@@ -5,14 +5,15 @@
 # - attack: while slow-header and idle connections are held from many addresses, a steady
 #   client on other addresses asks getip and racelist; its success rate and p50/p99, against
 #   the lobby's defaults and nginx configured as an operator would harden it;
-# - idle: the lobby's resident memory with 10,000 idle connections open.
+# - idle: the lobby's resident memory with 10,000 idle connections open;
+# - feeds: /races.json (the same 500 races as JSON) next to the race list, on the same lobby.
 #   BENCH_SECONDS (default 10), BENCH_CONNECTIONS (default "16 256 1024"), BENCH_THREADS (wrk,
-#   default 2), BENCH_PARTS (default "throughput attack idle")
+#   default 2), BENCH_PARTS (default "throughput attack idle feeds")
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${BENCH_SECONDS:-10}
 connection_counts=${BENCH_CONNECTIONS:-16 256 1024}
-parts=${BENCH_PARTS:-throughput attack idle}
+parts=${BENCH_PARTS:-throughput attack idle feeds}
 wrk_threads=${BENCH_THREADS:-2}
 
 for tool in wrk nginx curl python3; do
@@ -190,5 +191,21 @@ if [[ " $parts " == *" idle "* ]]; then
     awk -v b="$rss_before" -v r="$rss" -v h="$held" -v a="$(echo "$answer" | tr '\n' ' ')" 'BEGIN {
         printf "idle: %d connections held: lobby resident %.1f MiB (%.1f MiB before), %.1f KiB each; getip meanwhile: %s\n",
             h, r / 1024, b / 1024, (r - b) / h, a }'
+    stop_servers
+fi
+
+if [[ " $parts " == *" feeds "* ]]; then
+    start_lobby --rate-limit 0 --max-per-address 100000
+    json_url="http://127.0.0.1:$lobby_port/races.json"
+    json_bytes=$(curl -sf "$json_url" | wc -c)
+    echo "feeds: /races.json ($json_bytes bytes) next to the race list ($bytes bytes), same lobby"
+    for connections in $connection_counts; do
+        read -r list_rps list_p99 < <(run_wrk "$lobby_url" "$connections")
+        read -r json_rps json_p99 < <(run_wrk "$json_url" "$connections")
+        awk -v c="$connections" -v l="$list_rps" -v j="$json_rps" -v lp="$(to_ms "$list_p99")" \
+            -v jp="$(to_ms "$json_p99")" 'BEGIN {
+            printf "  %5d connections: racelist %9.0f req/s p99 %7.2f ms | races.json %9.0f req/s p99 %7.2f ms | %.2fx req/s\n",
+                c, l, lp, j, jp, j / l }'
+    done
     stop_servers
 fi
