@@ -38,13 +38,26 @@ TEST(LobbyOptions, BadValuesAreRefusedWithTheOptionNamed) {
         {"--client-url", "javascript:alert(1)"}, {"--client-url", "http://a b"},
         {"--db", ""},                  {"--db"},                    {"--bogus", "1"},
         {"seed", "--races", "763"},    {"seed", "--game", "NFS6"},  {"seed", "--listen", "h:1"},
+        {"--metrics", "public"},       {"remove", "--ip", "1.2.3"}, {"remove", "--ip", "::1"},
+        {"remove", "--ip", "01.2.3.4"}, {"races", "--listen", "h:1"},
     };
     for (const auto& args : cases) {
         auto parsed = parseCommandLine(args);
         EXPECT_FALSE(parsed.commandLine) << args[0];
-        EXPECT_NE(parsed.error.find(args[0] == "seed" ? args[1] : args[0]), std::string::npos)
+        bool sub = args[0] == "seed" || args[0] == "remove" || args[0] == "races";
+        EXPECT_NE(parsed.error.find(sub ? args[1] : args[0]), std::string::npos)
             << parsed.error;
     }
+}
+
+TEST(LobbyOptions, RemoveNeedsGameAndAddress) {
+    auto parsed = parseCommandLine({"remove", "--game", "NFS5", "--ip", "192.0.2.7"});
+    ASSERT_TRUE(parsed.commandLine) << parsed.error;
+    EXPECT_EQ(parsed.commandLine->mode, CommandLine::Mode::Remove);
+    EXPECT_EQ(parsed.commandLine->removeIp, 0xC0000207u);
+    for (std::vector<std::string> args : {std::vector<std::string>{"remove", "--game", "NFS4"},
+                                          {"remove", "--ip", "192.0.2.7"}})
+        EXPECT_NE(parseCommandLine(args).error.find("remove needs"), std::string::npos);
 }
 
 }  // namespace
