@@ -138,6 +138,18 @@ to_ms() {  # wrk latency (e.g. 1.23ms, 850.00us, 1.02s) in milliseconds
         printf "%.3f", n }'
 }
 
+compare() {  # $1 $2: name and URL of one side, $3 $4: of the other; one line per connection count
+    local connections a_rps a_p99 b_rps b_p99
+    for connections in $connection_counts; do
+        read -r a_rps a_p99 < <(run_wrk "$2" "$connections")
+        read -r b_rps b_p99 < <(run_wrk "$4" "$connections")
+        awk -v c="$connections" -v an="$1" -v bn="$3" -v a="$a_rps" -v b="$b_rps" \
+            -v ap="$(to_ms "$a_p99")" -v bp="$(to_ms "$b_p99")" 'BEGIN {
+            printf "  %5d connections: %s %9.0f req/s p99 %7.2f ms | %s %9.0f req/s p99 %7.2f ms | %.2fx req/s, %.2fx p99\n",
+                c, an, a, ap, bn, b, bp, a / b, ap / bp }'
+    done
+}
+
 echo "racelist with $races races ($bytes bytes), $(nproc) cores, file limit $files"
 
 if [[ " $parts " == *" throughput "* ]]; then
@@ -146,14 +158,7 @@ if [[ " $parts " == *" throughput "* ]]; then
     start_nginx plain
     cmp -s <(curl -sf "$nginx_url") "$work/www/racelist.txt" || { echo "bench: nginx body differs"; exit 1; }
     echo "throughput: wrk -t$wrk_threads -d${seconds}s"
-    for connections in $connection_counts; do
-        read -r lobby_rps lobby_p99 < <(run_wrk "$lobby_url" "$connections")
-        read -r nginx_rps nginx_p99 < <(run_wrk "$nginx_url" "$connections")
-        awk -v c="$connections" -v l="$lobby_rps" -v n="$nginx_rps" -v lp="$(to_ms "$lobby_p99")" \
-            -v np="$(to_ms "$nginx_p99")" 'BEGIN {
-            printf "  %5d connections: lobby %9.0f req/s p99 %7.2f ms | nginx %9.0f req/s p99 %7.2f ms | %.2fx req/s, %.2fx p99\n",
-                c, l, lp, n, np, l / n, lp / np }'
-    done
+    compare lobby "$lobby_url" nginx "$nginx_url"
     stop_servers
 fi
 
@@ -199,13 +204,6 @@ if [[ " $parts " == *" feeds "* ]]; then
     json_url="http://127.0.0.1:$lobby_port/races.json"
     json_bytes=$(curl -sf "$json_url" | wc -c)
     echo "feeds: /races.json ($json_bytes bytes) next to the race list ($bytes bytes), same lobby"
-    for connections in $connection_counts; do
-        read -r list_rps list_p99 < <(run_wrk "$lobby_url" "$connections")
-        read -r json_rps json_p99 < <(run_wrk "$json_url" "$connections")
-        awk -v c="$connections" -v l="$list_rps" -v j="$json_rps" -v lp="$(to_ms "$list_p99")" \
-            -v jp="$(to_ms "$json_p99")" 'BEGIN {
-            printf "  %5d connections: racelist %9.0f req/s p99 %7.2f ms | races.json %9.0f req/s p99 %7.2f ms | %.2fx req/s\n",
-                c, l, lp, j, jp, j / l }'
-    done
+    compare racelist "$lobby_url" races.json "$json_url"
     stop_servers
 fi
