@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# The lobby's Debian package, as far as a machine without systemd as PID 1 can check it:
+# cpack builds it, it holds the expected files, systemd-analyze and lintian accept it, its
+# maintainer scripts keep the database on upgrade and drop it on purge, and the unit's
+# ExecStart line, expanded with the packaged defaults, serves getip.
+# Usage: package_test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+lobby_pid=
+cleanup() {
+    if [ -n "$lobby_pid" ]; then kill "$lobby_pid" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; fail "cpack"; }
+debs=("$work"/out/kestrun-lobby_*_amd64.deb)
+deb=${debs[0]}
+[ -f "$deb" ] || fail "cpack wrote no kestrun-lobby_<version>_amd64.deb"
+echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
+
+listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
+for f in ./usr/bin/kestrun-lobby ./lib/systemd/system/kestrun-lobby.service \
+    ./etc/default/kestrun-lobby ./usr/share/doc/kestrun-lobby/copyright \
+    ./usr/share/doc/kestrun-lobby/changelog.gz; do
+    grep -qxF "$f" <<<"$listing" || fail "$f is not in the package"
+done
+dpkg-deb -e "$deb" "$work/control"
+grep -qx /etc/default/kestrun-lobby "$work/control/conffiles" ||
+    fail "/etc/default/kestrun-lobby is not a conffile"
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+unit=$root/lib/systemd/system/kestrun-lobby.service
+
+# verify only warns about unknown keys and values it cannot parse: any output is a fault.
+# Under --root it needs the system's targets next to the unit.
+cp /lib/systemd/system/*.target "$root/lib/systemd/system/"
+verify() {
+    local out
+    out=$(systemd-analyze verify --man=no --root="$root" "$1" 2>&1) && [ -z "$out" ] ||
+        { echo "$out"; return 1; }
+}
+verify kestrun-lobby.service || fail "systemd-analyze verify refuses the unit"
+sed 's/^ProtectSystem=.*/ProtectSystem=everything/' "$unit" >"$root/lib/systemd/system/broken.service"
+if verify broken.service >/dev/null; then fail "systemd-analyze verify took a broken unit"; fi
+
+lintian_rc=0
+lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || lintian_rc=$?
+echo "lintian:" && cat "$work/lintian.log"
+if [ "$lintian_rc" -ne 0 ] || grep -q '^E:' "$work/lintian.log"; then fail "lintian reports errors"; fi
+
+# Maintainer scripts in a root of their own (dpkg sets DPKG_ROOT for them).
+droot=$work/dpkg-root
+mkdir -p "$droot/var/lib/dpkg/info" "$droot/var/lib/dpkg/updates"
+touch "$droot/var/lib/dpkg/status" "$droot/var/lib/dpkg/available"
+dpkg_in() { dpkg --root="$droot" --force-script-chrootless --force-depends "$@" >>"$work/dpkg.log" 2>&1 ||
+    { cat "$work/dpkg.log"; fail "dpkg $*"; }; }
+dpkg_in -i "$deb"
+# What the service leaves behind: with DynamicUser its state directory is a link.
+mkdir -p "$droot/var/lib/private/kestrun-lobby"
+echo races >"$droot/var/lib/private/kestrun-lobby/lobby.db"
+ln -s private/kestrun-lobby "$droot/var/lib/kestrun-lobby"
+echo "LOBBY_OPTIONS=--race-ttl 30" >>"$droot/etc/default/kestrun-lobby"
+dpkg_in -i "$deb"
+[ -f "$droot/var/lib/kestrun-lobby/lobby.db" ] || fail "upgrade lost the database"
+grep -qx "LOBBY_OPTIONS=--race-ttl 30" "$droot/etc/default/kestrun-lobby" ||
+    fail "upgrade replaced the host's options"
+dpkg_in -r kestrun-lobby
+[ -f "$droot/var/lib/kestrun-lobby/lobby.db" ] || fail "remove lost the database"
+dpkg_in --purge kestrun-lobby
+for gone in var/lib/kestrun-lobby var/lib/private/kestrun-lobby etc/default/kestrun-lobby; do
+    if [ -e "$droot/$gone" ] || [ -L "$droot/$gone" ]; then fail "purge left /$gone"; fi
+done
+
+# ExecStart as systemd expands it: ${X} is one word, $X splits at white space. The
+# packaged defaults, with this test's address and database.
+declare -A env
+while IFS= read -r line; do
+    [[ $line =~ ^[[:space:]]*(#|$) ]] && continue
+    [[ $line =~ ^([A-Za-z_][A-Za-z0-9_]*)=(.*)$ ]] || fail "unreadable line in the defaults: $line"
+    env[${BASH_REMATCH[1]}]=${BASH_REMATCH[2]}
+done <"$root/etc/default/kestrun-lobby"
+[[ -v env[LOBBY_LISTEN] && -v env[LOBBY_DB] ]] || fail "the defaults set no LOBBY_LISTEN or LOBBY_DB"
+env[LOBBY_LISTEN]=127.0.0.1:0
+env[LOBBY_DB]=$work/lobby.db
+exec_line=$(sed -n 's/^ExecStart=//p' "$unit")
+args=()
+set -f
+for word in $exec_line; do
+    if [[ $word =~ ^\$\{([A-Za-z_][A-Za-z0-9_]*)\}$ || $word =~ ^\$([A-Za-z_][A-Za-z0-9_]*)$ ]]; then
+        name=${BASH_REMATCH[1]}
+        [[ -v env[$name] ]] || fail "ExecStart uses $name, which the defaults do not set"
+        if [[ $word == '${'* ]]; then args+=("${env[$name]}"); else args+=(${env[$name]}); fi
+    else
+        args+=("$word")
+    fi
+done
+set +f
+[ "${args[0]}" = /usr/bin/kestrun-lobby ] || fail "ExecStart runs ${args[0]}"
+args[0]=$root/usr/bin/kestrun-lobby
+echo "running: ${args[*]}"
+(cd "$work" && exec "${args[@]}") >"$work/lobby.out" 2>"$work/lobby.err" &
+lobby_pid=$!
+port=
+for _ in $(seq 100); do
+    port=$(sed -n 's/^kestrun-lobby listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/lobby.err")
+    [ -n "$port" ] && break
+    kill -0 "$lobby_pid" 2>/dev/null || { cat "$work/lobby.err"; fail "the lobby exited"; }
+    sleep 0.1
+done
+[ -n "$port" ] || { cat "$work/lobby.err"; fail "the lobby did not start listening"; }
+body=$(curl -sS --max-time 10 "http://127.0.0.1:$port/server/server.php?action=getip")
+[ "$body" = $'OK\n127.0.0.1' ] || fail "getip answered: $body"
+[ -f "$work/lobby.db" ] || fail "the lobby did not open its database at LOBBY_DB"
+kill -TERM "$lobby_pid"
+rc=0
+wait "$lobby_pid" || rc=$?
+lobby_pid=
+[ "$rc" -eq 0 ] || { cat "$work/lobby.err"; fail "the lobby exited with $rc on SIGTERM"; }
+echo "PASS"
