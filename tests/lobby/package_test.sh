@@ -25,7 +25,7 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
 for f in ./usr/bin/kestrun-lobby ./lib/systemd/system/kestrun-lobby.service \
     ./etc/default/kestrun-lobby ./usr/share/doc/kestrun-lobby/copyright \
-    ./usr/share/doc/kestrun-lobby/changelog.gz; do
+    ./usr/share/doc/kestrun-lobby/changelog.gz ./usr/share/man/man1/kestrun-lobby.1.gz; do
     grep -qxF "$f" <<<"$listing" || fail "$f is not in the package"
 done
 dpkg-deb -e "$deb" "$work/control"
