@@ -51,7 +51,7 @@ if verify broken.service >/dev/null; then fail "systemd-analyze verify took a br
 lintian_rc=0
 lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || lintian_rc=$?
 echo "lintian:" && cat "$work/lintian.log"
-if [ "$lintian_rc" -ne 0 ] || grep -q '^E:' "$work/lintian.log"; then fail "lintian reports errors"; fi
+if [ "$lintian_rc" -ne 0 ] || grep -q '^E:' "$work/lintian.log"; then fail "lintian reports errors (exit $lintian_rc)"; fi
 
 # Maintainer scripts in a root of their own (dpkg sets DPKG_ROOT for them).
 droot=$work/dpkg-root
