@@ -29,16 +29,20 @@ for f in ./usr/bin/kestrun-lobby ./lib/systemd/system/kestrun-lobby.service \
     grep -qxF "$f" <<<"$listing" || fail "$f is not in the package"
 done
 dpkg-deb -e "$deb" "$work/control"
+version=$(dpkg-deb -f "$deb" Version)
 grep -qx /etc/default/kestrun-lobby "$work/control/conffiles" ||
     fail "/etc/default/kestrun-lobby is not a conffile"
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 unit=$root/lib/systemd/system/kestrun-lobby.service
+[ "$("$root/usr/bin/kestrun-lobby" --version)" = "kestrun-lobby $version" ] ||
+    fail "the packaged lobby is not version $version"
 
 # verify only warns about unknown keys and values it cannot parse: any output is a fault.
-# Under --root it needs the system's targets next to the unit.
+# Under --root it needs the system's targets, and the kill of a dependency, next to the unit.
 cp /lib/systemd/system/*.target "$root/lib/systemd/system/"
+install -D /bin/kill "$root/bin/kill"
 verify() {
     local out
     out=$(systemd-analyze verify --man=no --root="$root" "$1" 2>&1) && [ -z "$out" ] ||
