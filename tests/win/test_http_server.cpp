@@ -56,6 +56,7 @@ bool sendAll(SOCKET s, const std::string& data) {
 const char* reason(int status) {
     switch (status) {
     case 200: return "OK";
+    case 302: return "Found";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
     default: return "Status";
@@ -221,6 +222,7 @@ void TestHttpServer::serve(SOCKET client) {
     }
     std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reason(reply.status) +
                        "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+                       (reply.location.empty() ? "" : "\r\nLocation: " + reply.location) +
                        "\r\nConnection: close\r\n\r\n";
     if (reply.pieces.empty()) {
         sendAll(client, head + body);

@@ -29,6 +29,7 @@ struct Reply {
     bool silent = false;            // accept and read the request, never answer
     bool closeWithoutAnswer = false;
     int delayMs = 0;                // pause before the answer starts
+    std::string location;           // sent as a Location header when not empty
 
     static Reply ok(std::string body) {
         Reply r;
