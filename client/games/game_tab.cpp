@@ -16,7 +16,6 @@ GameTab::GameTab() = default;
 GameTab::GameTab(std::string serverUrl) : request_(std::move(serverUrl)) {}
 
 GameTab::~GameTab() {
-    *alive_ = false;
     if (currentTab_ == this) currentTab_ = nullptr;
 }
 

@@ -312,7 +312,8 @@ void deliverServerCompletion(WPARAM, LPARAM lParam) {
     try {
         listener.handleResponse(completion->action, completion->body);
     } catch (const ErrorText& e) {
-        listener.reportError(e.text);
+        // The handler may have run a modal loop in which the engine and its listener went.
+        if (core->alive) listener.reportError(e.text);
     }
 }
 
