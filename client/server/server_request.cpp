@@ -1,26 +1,23 @@
 // The request engine. The journey of one request:
-//
-//  send (UI thread)  A PendingRequest enters the in-flight table under a fresh context value
-//                    and InternetOpenUrlA starts the GET; it returns at once.
-//  Opening           WinINet's threads call statusCallback with that context: each handle it
-//                    creates gets the engine's timeouts, and REQUEST_COMPLETE brings the URL
+//  send (UI thread)  A PendingRequest enters the in-flight table under a fresh context value;
+//                    InternetOpenUrlA starts the GET and returns at once.
+//  Opening           WinINet's threads call statusCallback with that context. Each handle it
+//                    creates gets the engine's timeouts; REQUEST_COMPLETE brings the URL
 //                    handle, whose status must be 200.
-//  Redirecting       A redirect closes the URL handle; once it has closed, the new address is
-//                    opened and the request is Opening again. Hop kMaxRedirects + 1 fails it.
-//  Reading           InternetReadFile until the body ends; a read that goes asynchronous comes
-//                    back as another REQUEST_COMPLETE.
-//  Finished          The request's one Completion (the body, or the error text) is posted,
-//                    owned, in WM_SERVER_COMPLETION's lParam to the engine's delivery window,
-//                    and freed at once if the post fails; the URL handle is closed.
-//  delivery (UI)     deliverServerCompletion takes the Completion back, hands it to its
-//                    listener unless the engine is gone by then, and frees it.
-//  HANDLE_CLOSING    WinINet's last call for the URL handle. Only now does the record leave the
-//                    table: until then WinINet may still write into its buffer.
-//
-// The table's mutex is never held across a WinINet call, since WinINet calls back while
-// holding its own locks. WinINet calls on a request's handle are made only from inside that
-// request's callbacks, where WinINet holds a reference to it, so the handle cannot have been
-// freed and reused; callbacks of one request never run concurrently.
+//  Redirecting       A redirect closes the URL handle, whose HANDLE_CLOSING opens the next
+//                    address (Opening again); hop kMaxRedirects + 1 fails the request.
+//  Reading           InternetReadFile until the body ends; a read that goes asynchronous
+//                    comes back as another REQUEST_COMPLETE.
+//  Finished          The one Completion (the body or the error text) is posted, owned, in
+//                    WM_SERVER_COMPLETION's lParam to the delivery window (freed at once if the
+//                    post fails), and the URL handle is closed.
+//  delivery (UI)     deliverServerCompletion hands the Completion to its listener unless the
+//                    engine is gone, and frees it.
+//  HANDLE_CLOSING    WinINet's last call for the URL handle: only now may the record leave the
+//                    table, since until then WinINet may still write into its buffer.
+// The table's mutex is never held across a WinINet call (WinINet calls back holding its own
+// locks). A request's handle is used only inside its own callbacks, where WinINet holds a
+// reference to it; callbacks of one request never run concurrently.
 #include "server/server_request.h"
 
 #include <wininet.h>
@@ -39,17 +36,6 @@
 #include "games/wire_text.h"
 #include "server/request_url.h"
 
-namespace {
-
-constexpr const char* kAgent = "Kestrun Client";
-// The engine follows redirects itself: Wine's WinINet follows them without end, and closing
-// the handle from its REDIRECT notification does not stop it. Windows stops after a few too.
-constexpr DWORD kOpenFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT;
-constexpr int kMaxRedirects = 10;
-constexpr DWORD kReadChunk = 1024;
-
-}  // namespace
-
 // What an engine shares with its requests. It outlives the engine while requests still run;
 // `alive`, written on the UI thread, tells them and the posted completions that it is gone.
 struct EngineCore {
@@ -64,6 +50,13 @@ struct EngineCore {
 };
 
 namespace {
+
+constexpr const char* kAgent = "Kestrun Client";
+// The engine follows redirects itself: Wine's WinINet follows them without end, and closing
+// the handle from its REDIRECT notification does not stop it. Windows stops after a few too.
+constexpr DWORD kOpenFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+constexpr int kMaxRedirects = 10;
+constexpr DWORD kReadChunk = 1024;
 
 // The outcome of one request on its way to the UI thread, owned by the posted message.
 struct Completion {
@@ -95,8 +88,6 @@ struct PendingRequest {
 
     PendingRequest() { ++liveRequests; }
     ~PendingRequest() { --liveRequests; }
-    PendingRequest(const PendingRequest&) = delete;
-    PendingRequest& operator=(const PendingRequest&) = delete;
 };
 
 // Every request in flight, by its WinINet context value.
@@ -157,32 +148,23 @@ void releaseIfDone(const PendingRequest& r) {
     table.requests.erase(r.context);
 }
 
-void post(PendingRequest& r, std::optional<std::string> error) {
-    HWND window = r.engine->window.load();
-    if (!r.engine->alive || window == nullptr) return;
-    auto completion = std::make_unique<Completion>();
-    completion->engine = r.engine;
-    completion->listener = r.listener;
-    completion->action = r.action;
-    if (!error) completion->body = std::move(r.body);
-    completion->error = std::move(error);
-    if (PostMessageA(window, WM_SERVER_COMPLETION, 0, reinterpret_cast<LPARAM>(completion.get())))
-        completion.release();  // the message owns it now
-}
-
-// Ends a request with its one outcome and closes its handle. An error of std::nullopt is
-// success: the body read so far is the answer.
+// Ends a request with its one outcome (none once the engine is gone) and closes its handle.
+// An error of std::nullopt is success: the body read so far is the answer.
 void finish(PendingRequest& r, std::optional<std::string> error) {
     r.phase = Phase::Finished;
-    post(r, std::move(error));
+    HWND window = r.engine->window.load();
+    if (r.engine->alive && window != nullptr) {
+        auto completion = std::make_unique<Completion>(
+            Completion{r.engine, r.listener, r.action, error ? std::string() : std::move(r.body), std::move(error)});
+        if (PostMessageA(window, WM_SERVER_COMPLETION, 0, reinterpret_cast<LPARAM>(completion.get())))
+            completion.release();  // the message owns it now
+    }
     std::string().swap(r.body);
     if (r.handleOpen) InternetCloseHandle(r.handle);  // may report HANDLE_CLOSING at once
     releaseIfDone(r);
 }
 
-void fail(PendingRequest& r, std::string text) { finish(r, std::move(text)); }
-
-bool isRedirect(std::uint32_t code) { return code == 301 || code == 302 || code == 303 || code == 307 || code == 308; }
+bool isRedirect(DWORD code) { return code == 301 || code == 302 || code == 303 || code == 307 || code == 308; }
 
 // The next address, or empty when the answer names none.
 std::string redirectTarget(const PendingRequest& r) {
@@ -198,18 +180,10 @@ std::string redirectTarget(const PendingRequest& r) {
 // Closes the redirecting answer's handle; its HANDLE_CLOSING opens the next address.
 void redirect(PendingRequest& r) {
     std::string next = ++r.redirects > kMaxRedirects ? std::string() : redirectTarget(r);
-    if (next.empty()) return fail(r, "Error completing server request.");
+    if (next.empty()) return finish(r, "Error completing server request.");
     r.url = std::move(next);
     r.phase = Phase::Redirecting;
     InternetCloseHandle(r.handle);  // may report HANDLE_CLOSING at once
-}
-
-std::uint32_t queryStatusCode(HINTERNET handle) {
-    char text[8] = {};
-    DWORD length = sizeof text;
-    if (!HttpQueryInfoA(handle, HTTP_QUERY_STATUS_CODE, text, &length, nullptr))
-        throw ErrorText("Error retrieving request status.");
-    return parseDecimal(std::string_view(text, strnlen(text, sizeof text)));
 }
 
 // Appends one chunk; a zero byte ends the chunk's text. False when the request ended.
@@ -217,7 +191,7 @@ bool append(PendingRequest& r, DWORD count) {
     r.buffer[count] = '\0';
     std::size_t length = strnlen(r.buffer, count);
     if (r.body.size() + length > ServerRequest::kMaxBodyBytes) {
-        fail(r, "Error reading server response.");
+        finish(r, "Error reading server response.");
         return false;
     }
     r.body.append(r.buffer, length);
@@ -235,7 +209,7 @@ void readBody(PendingRequest& r) {
             continue;
         }
         if (GetLastError() == ERROR_IO_PENDING) return;
-        return fail(r, "Error reading server response.");
+        return finish(r, "Error reading server response.");
     }
 }
 
@@ -243,30 +217,27 @@ void onRequestComplete(PendingRequest& r, const INTERNET_ASYNC_RESULT& result) {
     const bool failed = result.dwError != 0 || result.dwResult == 0;
     if (r.phase == Phase::Opening) {
         leaveOpening(r);
-        if (failed) return fail(r, "Error completing server request.");
+        if (failed) return finish(r, "Error completing server request.");
         r.handle = reinterpret_cast<HINTERNET>(result.dwResult);
         r.handleOpen = true;
         r.phase = Phase::Reading;
         if (!r.engine->alive) return finish(r, std::nullopt);  // nothing more to read for
-        std::uint32_t code;
-        try {
-            code = queryStatusCode(r.handle);
-        } catch (const ErrorText& e) {
-            return fail(r, e.text);
-        }
+        DWORD code = 0;
+        DWORD size = sizeof code;
+        if (!HttpQueryInfoA(r.handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr))
+            return finish(r, "Error retrieving request status.");
         if (isRedirect(code)) return redirect(r);
-        if (code != 200) return fail(r, "Error retrieving server response: " + formatDecimal(code));
+        if (code != 200) return finish(r, "Error retrieving server response: " + formatDecimal(code));
         return readBody(r);
     }
     if (r.phase != Phase::Reading) return;
     if (!r.engine->alive) return finish(r, std::nullopt);
-    if (failed) return fail(r, "Error reading server response.");
+    if (failed) return finish(r, "Error reading server response.");
     if (r.bytesRead == 0) return finish(r, std::nullopt);
     if (append(r, r.bytesRead)) readBody(r);
 }
 
 void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength) {
-    if (context == 0) return;
     if (status != INTERNET_STATUS_REQUEST_COMPLETE && status != INTERNET_STATUS_HANDLE_CLOSING &&
         status != INTERNET_STATUS_HANDLE_CREATED)
         return;
@@ -291,7 +262,7 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
             r->handleOpen = false;
             if (r->phase != Phase::Redirecting) return releaseIfDone(*r);
             // Once open() has started, the request's next callbacks may already be running.
-            if (!open(*r)) fail(*r, "Error connecting to server.");
+            if (!open(*r)) finish(*r, "Error connecting to server.");
         }
         return;
     default:
