@@ -198,7 +198,7 @@ void TestHttpServer::serve(SOCKET client) {
         lock.unlock();
         return finish();
     }
-    if (reply.closeWithoutAnswer || (reply.delayMs > 0 && !pause(reply.delayMs))) return finish();
+    if (reply.delayMs > 0 && !pause(reply.delayMs)) return finish();
 
     std::string body = reply.body;
     if (!reply.pieces.empty()) {
