@@ -146,11 +146,11 @@ INT_PTR onCommand(HWND window, WPARAM wParam) {
     }
 }
 
-// One rule keeps the dead from being touched: every way back to an object forgets it as the
-// object dies (gameTabs and ipLookup here, GameTab::currentTab for the pages' list views, the
-// engine's weak reference for completions still on their way), and code that has run a modal
-// loop (an error box, a dialog), in which the window and all of it may have gone, touches its
-// object afterwards only by finding it again that way; mostly the box is its last act.
+// The one lifetime rule: whatever can reach an object forgets it as the object dies
+// (gameTabs and ipLookup here, GameTab::currentTab for the pages' list views, the engine's
+// weak reference for its completions on their way), and code that has run a modal loop (an
+// error box, a dialog), in which this window and everything in it may have gone, reaches its
+// object again only that way, or, most often, ends with the loop.
 void onDestroy() {
     largeIcon.reset();
     smallIcon.reset();
