@@ -309,18 +309,16 @@ ServerRequest::ServerRequest(std::string baseUrl, DWORD timeoutMs)
 
 ServerRequest::~ServerRequest() {
     core_->alive = false;
-    bool closeNow;
     {
         std::lock_guard lock(inFlight().mutex);
         // WinINet (Wine's at least) frees a handle that InternetOpenUrl is still setting up if
         // its root closes meanwhile, and then hangs. So the root of an engine with requests
         // still opening is closed by the last of them, on its WinINet thread.
-        closeNow = core_->opening == 0;
-        if (!closeNow) core_->orphanedRoot = internet_.release();
+        if (core_->opening > 0) core_->orphanedRoot = internet_.release();
     }
     // Closing the root closes every handle beneath it; requests still running then end in
     // their own callbacks, which see the engine gone and post nothing.
-    if (closeNow) internet_.reset();
+    internet_.reset();
 }
 
 void ServerRequest::setDeliveryWindow(HWND window) { core_->window = window; }
