@@ -8,41 +8,11 @@
 namespace lobby {
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool isNameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == ' ' || c == '-' || c == '_' || c == '\'';
-}
-
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
 }  // namespace
-
-std::optional<std::string> percentDecode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size()) return std::nullopt;
-        int hi = hexValue(text[i + 1]);
-        int lo = hexValue(text[i + 2]);
-        if (hi < 0 || lo < 0) return std::nullopt;
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
-    }
-    return out;
-}
 
 std::optional<Query> parseQuery(std::string_view rawQuery) {
     Query query;
@@ -72,7 +42,7 @@ std::optional<Query> parseQuery(std::string_view rawQuery) {
 bool isValidRaceName(std::string_view name) {
     if (name.empty() || name.size() > kMaxNameLength) return false;
     for (char c : name)
-        if (!isNameChar(c)) return false;
+        if (!isRaceNameChar(c)) return false;
     return true;
 }
 
@@ -104,11 +74,6 @@ std::optional<std::uint32_t> parseRaceRemData(std::string_view data) {
     constexpr std::string_view ipPrefix = "ip:";
     if (!startsWith(data, ipPrefix)) return std::nullopt;
     return parseDecimalAddress(data.substr(ipPrefix.size()));
-}
-
-std::string formatDotted(std::uint32_t address) {
-    return std::to_string(address >> 24) + '.' + std::to_string((address >> 16) & 255) + '.' +
-           std::to_string((address >> 8) & 255) + '.' + std::to_string(address & 255);
 }
 
 std::optional<PeerAddress> parsePeerAddress(std::string_view text) {
@@ -143,10 +108,7 @@ std::string_view lastHeaderItem(std::string_view value) {
 }
 
 std::string mendRequestLine(std::string_view line) {
-    std::size_t contentEnd = line.size();
-    if (contentEnd > 0 && line[contentEnd - 1] == '\n') --contentEnd;
-    if (contentEnd > 0 && line[contentEnd - 1] == '\r') --contentEnd;
-    std::string_view content = line.substr(0, contentEnd);
+    std::string_view content = withoutLineEnd(line);
 
     std::size_t first = content.find(' ');
     std::size_t last = content.rfind(' ');
@@ -164,8 +126,7 @@ std::string mendRequestLine(std::string_view line) {
 }
 
 bool isPlainRequestLine(std::string_view line) {
-    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = withoutLineEnd(line);
     int blanks = 0;
     for (char c : line) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;

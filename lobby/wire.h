@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "wire/text_rules.h"
+
 namespace lobby {
 
 inline constexpr std::size_t kMaxNameLength = 16;
@@ -21,8 +23,7 @@ struct Query {
 // Unknown keys are ignored.
 std::optional<Query> parseQuery(std::string_view rawQuery);
 
-// Decodes %XX escapes; nullopt if a '%' is not followed by two hex digits.
-std::optional<std::string> percentDecode(std::string_view text);
+using ::percentDecode;
 
 // Letters, digits, blank, hyphen, underscore and apostrophe; 1 to 16 of them.
 bool isValidRaceName(std::string_view name);
@@ -42,7 +43,7 @@ std::optional<RaceAddData> parseRaceAddData(std::string_view data);
 // "ip:" + decimal address.
 std::optional<std::uint32_t> parseRaceRemData(std::string_view data);
 
-std::string formatDotted(std::uint32_t address);
+inline std::string formatDotted(std::uint32_t address) { return formatIp(address); }
 
 // A peer's address as the socket layer or a proxy header gives it. IPv4-mapped IPv6
 // addresses count as IPv4.

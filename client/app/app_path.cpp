@@ -10,11 +10,10 @@ const std::string nfs4AppPathKey = "Software\\Microsoft\\Windows\\CurrentVersion
 const std::string nfs5AppPathKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Porsche.exe";
 
 std::string readAppPath(const std::string& keyPath, const std::string& valueName) {
-    HKEY opened = nullptr;
+    UniqueRegKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.empty() ? nullptr : keyPath.c_str(), 0, KEY_QUERY_VALUE,
-                      &opened) != ERROR_SUCCESS)
+                      key.put()) != ERROR_SUCCESS)
         return {};
-    UniqueRegKey key(opened);
     char buffer[256];
     DWORD size = sizeof buffer;
     LONG result = RegQueryValueExA(key.get(), valueName.empty() ? nullptr : valueName.c_str(), nullptr, nullptr,

@@ -11,6 +11,7 @@
 #include "app/dialogs/show_error.h"
 #include "app/website.h"
 #include "common/error_text.h"
+#include "common/win_handles.h"
 #include "games/game_tab.h"
 #include "res/resource.h"
 #include "server/ip_lookup.h"
@@ -23,10 +24,16 @@ namespace {
 // The one main window's state.
 int currentTabIndex = 0;
 std::unique_ptr<IpLookup> ipLookup;
-HICON largeIcon = nullptr;
-HICON smallIcon = nullptr;
+UniqueIcon largeIcon;
+UniqueIcon smallIcon;
 unsigned gameTabCount = 0;
 std::unique_ptr<GameTab[]> gameTabs;
+
+UniqueIcon loadIcon(int widthMetric, int heightMetric) {
+    return UniqueIcon(static_cast<HICON>(LoadImageA(instanceHandle, MAKEINTRESOURCEA(IDI_KESTRUN), IMAGE_ICON,
+                                                    GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric),
+                                                    LR_DEFAULTCOLOR)));
+}
 
 void configureTab(GameTab& tab, const char* gameId, const std::string& keyPath) {
     tab.setGameId(gameId);
@@ -40,15 +47,11 @@ void initialise(HWND window) {
     EnableMenuItem(systemMenu, SC_MAXIMIZE, MF_BYCOMMAND | MF_GRAYED);
     EnableMenuItem(systemMenu, SC_SIZE, MF_BYCOMMAND | MF_GRAYED);
 
-    smallIcon = static_cast<HICON>(LoadImageA(instanceHandle, MAKEINTRESOURCEA(IDI_KESTRUN), IMAGE_ICON,
-                                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                              LR_DEFAULTCOLOR));
-    largeIcon = static_cast<HICON>(LoadImageA(instanceHandle, MAKEINTRESOURCEA(IDI_KESTRUN), IMAGE_ICON,
-                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
-                                              LR_DEFAULTCOLOR));
-    if (smallIcon == nullptr || largeIcon == nullptr) throw ErrorText("Error loading icons.");
-    SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
-    SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon));
+    smallIcon = loadIcon(SM_CXSMICON, SM_CYSMICON);
+    largeIcon = loadIcon(SM_CXICON, SM_CYICON);
+    if (!smallIcon || !largeIcon) throw ErrorText("Error loading icons.");
+    SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
+    SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon.get()));
 
     gameTabCount = 2;
     try {
@@ -86,7 +89,7 @@ GameTab& currentTab() { return gameTabs[currentTabIndex]; }
 
 void addRace(HWND window) {
     std::string name = getInput(instanceHandle, window, "Add race", "Race name:", 16);
-    if (name.empty()) return;
+    if (name.empty() || !gameTabs) return;  // the dialog's loop may have seen the window go
     std::string ownIp = ipLookup->ip();
     currentTab().addRace(name, ownIp);
 }
@@ -143,16 +146,20 @@ INT_PTR onCommand(HWND window, WPARAM wParam) {
     }
 }
 
+// The one lifetime rule: whatever can reach an object forgets it as the object dies
+// (gameTabs and ipLookup here, GameTab::currentTab for the pages' list views, the engine's
+// weak reference for its completions on their way), and code that has run a modal loop (an
+// error box, a dialog), in which this window and everything in it may have gone, reaches its
+// object again only that way, or, most often, ends with the loop.
 void onDestroy() {
-    if (smallIcon) DestroyIcon(smallIcon);
-    if (largeIcon) DestroyIcon(largeIcon);
-    smallIcon = largeIcon = nullptr;
-    if (gameTabs) {
-        // No list-view request may reach a tab once it is gone.
-        gameTabs[currentTabIndex].hide();
-        gameTabs.reset();
-    }
+    largeIcon.reset();
+    smallIcon.reset();
+    gameTabs.reset();
     ipLookup.reset();
+    // Completions already posted to the dying windows are dropped here, and freed.
+    MSG message;
+    while (PeekMessageA(&message, nullptr, WM_SERVER_COMPLETION, WM_SERVER_COMPLETION, PM_REMOVE))
+        deliverServerCompletion(message.wParam, message.lParam);
     PostQuitMessage(0);
 }
 

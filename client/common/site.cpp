@@ -1,7 +1,5 @@
 #include "common/site.h"
 
-#ifndef KESTRUN_SITE_URL
-#error "KESTRUN_SITE_URL names the lobby site's root"
-#endif
+#include "kestrun_site.h"  // generated for each site library
 
 const char* const kSiteUrl = KESTRUN_SITE_URL;

@@ -26,6 +26,7 @@ public:
         Handle old = std::exchange(handle_, h);
         if (Traits::valid(old)) Traits::close(old);
     }
+    // For a platform call that fills the handle in: closes the old one first.
     Handle* put() {
         reset();
         return &handle_;
@@ -50,29 +51,17 @@ struct IconTraits {
     static bool valid(HICON h) { return h != nullptr; }
     static void close(HICON h) { DestroyIcon(h); }
 };
-// Process, thread and event handles: null means none.
-struct KernelHandleTraits {
-    static HANDLE invalid() { return nullptr; }
-    static bool valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void close(HANDLE h) { CloseHandle(h); }
-};
-
 using UniqueInternet = UniqueHandle<HINTERNET, InternetHandleTraits>;
 using UniqueRegKey = UniqueHandle<HKEY, RegistryKeyTraits>;
 using UniqueIcon = UniqueHandle<HICON, IconTraits>;
-using UniqueKernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
 
-// Both handles of a started process.
-struct UniqueProcessInformation {
-    UniqueKernelHandle process;
-    UniqueKernelHandle thread;
-    DWORD processId = 0;
-
-    static UniqueProcessInformation adopt(const PROCESS_INFORMATION& info) {
-        UniqueProcessInformation p;
-        p.process.reset(info.hProcess);
-        p.thread.reset(info.hThread);
-        p.processId = info.dwProcessId;
-        return p;
+// CreateProcess fills it in (pass its address); both handles close with it.
+struct UniqueProcessInformation : PROCESS_INFORMATION {
+    UniqueProcessInformation() : PROCESS_INFORMATION{} {}
+    ~UniqueProcessInformation() {
+        if (hThread != nullptr) CloseHandle(hThread);
+        if (hProcess != nullptr) CloseHandle(hProcess);
     }
+    UniqueProcessInformation(const UniqueProcessInformation&) = delete;
+    UniqueProcessInformation& operator=(const UniqueProcessInformation&) = delete;
 };

@@ -61,18 +61,16 @@ void GameTab::launchGame() {
     writable.push_back('\0');
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
+    // The client neither waits for the game nor keeps track of it: its handles close at once.
+    UniqueProcessInformation started;
     if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, workDir_.c_str(), &startup,
                         &started))
         throw ErrorText("Error launching " + gameId_ + ":\n" + exePath_);
-    // The client neither waits for the game nor keeps track of it.
-    UniqueProcessInformation::adopt(started);
 }
 
 void GameTab::reportError(const std::string& message) {
     const auto lineFeed = message.find('\n');
     setStatusText(lineFeed == std::string::npos ? message : stripLineEnd(message.substr(0, lineFeed)));
-    const std::shared_ptr<bool> alive = alive_;
-    showError(listView_, message);
-    if (*alive) idle_ = true;
+    idle_ = true;
+    showError(listView_, message);  // the box is the last thing done (see the main window)
 }

@@ -3,6 +3,7 @@
 #include <numeric>
 
 #include "common/error_text.h"
+#include "common/scope_exit.h"
 #include "games/game_tab.h"
 #include "games/time_text.h"
 #include "games/wire_text.h"
@@ -12,22 +13,6 @@
 namespace {
 
 constexpr const char* kNoMemory = "Memory couldn't be allocated.";
-
-// Wine's list view redraws its scroll bars after every insertion unless told to wait,
-// which makes a list of a thousand races take seconds.
-class RedrawPause {
-public:
-    explicit RedrawPause(HWND window) : window_(window) { SendMessageA(window_, WM_SETREDRAW, FALSE, 0); }
-    ~RedrawPause() {
-        SendMessageA(window_, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(window_, nullptr, TRUE);
-    }
-    RedrawPause(const RedrawPause&) = delete;
-    RedrawPause& operator=(const RedrawPause&) = delete;
-
-private:
-    HWND window_;
-};
 
 }  // namespace
 
@@ -87,7 +72,13 @@ void GameTab::onRaceList(const std::string& body) {
         throw ErrorText("Error setting tab time.");
 
     {
-        RedrawPause pause(listView_);
+        // Wine's list view redraws its scroll bars after every insertion unless told to
+        // wait, which makes a list of a thousand races take seconds.
+        SendMessageA(listView_, WM_SETREDRAW, FALSE, 0);
+        ScopeExit redrawAgain([this] {
+            SendMessageA(listView_, WM_SETREDRAW, TRUE, 0);
+            InvalidateRect(listView_, nullptr, TRUE);
+        });
         for (std::uint32_t i = 0; i < raceCount_; ++i) {
             LVITEMA item{};
             item.mask = LVIF_TEXT;

@@ -16,7 +16,7 @@ GameTab::GameTab() = default;
 GameTab::GameTab(std::string serverUrl) : request_(std::move(serverUrl)) {}
 
 GameTab::~GameTab() {
-    *alive_ = false;
+    // The pages' list views reach their tab only through currentTab, which forgets it here.
     if (currentTab_ == this) currentTab_ = nullptr;
 }
 

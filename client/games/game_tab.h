@@ -10,7 +10,6 @@
 #include <commctrl.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -88,7 +87,4 @@ private:
     std::uint32_t raceCount_ = 0;
     std::vector<RaceEntry> races_;
     std::vector<std::uint32_t> rowOrder_;
-    // Cleared by the destructor: an error box runs a message loop in which the main
-    // window, and with it this tab, may be destroyed.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

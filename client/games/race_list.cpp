@@ -2,21 +2,6 @@
 
 #include "games/wire_text.h"
 
-namespace {
-
-// The next line of `text` without its line feed and one carriage return before it;
-// false if no line feed ends it.
-bool takeLine(std::string_view& text, std::string_view& line) {
-    auto end = text.find('\n');
-    if (end == std::string_view::npos) return false;
-    line = text.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    text.remove_prefix(end + 1);
-    return true;
-}
-
-}  // namespace
-
 RaceListPayload parseRaceListPayload(std::string_view payload) {
     RaceListPayload list;
     std::string_view line;

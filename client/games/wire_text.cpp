@@ -1,10 +1,6 @@
 #include "games/wire_text.h"
 
-std::string stripLineEnd(std::string_view text) {
-    if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-    return std::string(text);
-}
+std::string stripLineEnd(std::string_view text) { return std::string(withoutLineEnd(text)); }
 
 std::uint32_t parseDecimal(std::string_view text) {
     std::uint32_t value = 0;
@@ -39,9 +35,4 @@ std::uint32_t parseIp(std::string_view text) {
         if (dot == std::string_view::npos) return result;
         text.remove_prefix(dot + 1);
     }
-}
-
-std::string formatIp(std::uint32_t address) {
-    return formatDecimal(address >> 24) + '.' + formatDecimal((address >> 16) & 255u) + '.' +
-           formatDecimal((address >> 8) & 255u) + '.' + formatDecimal(address & 255u);
 }

@@ -5,8 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "wire/text_rules.h"  // formatIp
+
 std::string stripLineEnd(std::string_view text);
 std::uint32_t parseDecimal(std::string_view text);
 std::string formatDecimal(std::uint32_t value);
 std::uint32_t parseIp(std::string_view text);
-std::string formatIp(std::uint32_t address);

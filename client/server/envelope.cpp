@@ -1,13 +1,12 @@
 #include "server/envelope.h"
 
 #include "common/error_text.h"
+#include "wire/text_rules.h"
 
 Envelope parseEnvelope(std::string_view body) {
-    auto lineFeed = body.find('\n');
-    if (lineFeed == std::string_view::npos) return {EnvelopeOutcome::Invalid, {}};
-    std::string_view status = body.substr(0, lineFeed);
-    if (!status.empty() && status.back() == '\r') status.remove_suffix(1);
-    std::string_view rest = body.substr(lineFeed + 1);
+    std::string_view rest = body;
+    std::string_view status;
+    if (!takeLine(rest, status)) return {EnvelopeOutcome::Invalid, {}};
     if (status == "OK") return {EnvelopeOutcome::Ok, std::string(rest)};
     if (status == "ERROR") return {EnvelopeOutcome::Error, std::string(rest)};
     return {EnvelopeOutcome::Unknown, {}};

@@ -3,6 +3,7 @@
 #include "app/dialogs/show_error.h"
 #include "common/error_text.h"
 #include "server/envelope.h"
+#include "wire/text_rules.h"
 
 namespace {
 constexpr const char* kGetIp = "getip";
@@ -37,12 +38,11 @@ void IpLookup::handleResponse(const std::string& action, const std::string& body
         Envelope envelope = parseEnvelope(body);
         if (envelope.outcome == EnvelopeOutcome::Error) state_ = IpState::ServerError;
         if (envelope.outcome == EnvelopeOutcome::Unknown) state_ = IpState::UnknownResponse;
-        std::string payload = requireOk(envelope);
-        auto end = payload.find('\n');
-        if (end == std::string::npos) throw ErrorText(kInvalidResponse);
-        payload.resize(end);
-        if (!payload.empty() && payload.back() == '\r') payload.pop_back();
-        address_ = std::move(payload);
+        const std::string payload = requireOk(envelope);
+        std::string_view rest = payload;
+        std::string_view line;
+        if (!takeLine(rest, line)) throw ErrorText(kInvalidResponse);
+        address_ = line;
         state_ = IpState::Retrieved;
     } catch (const ErrorText& e) {
         reportError(e.text);

@@ -2,9 +2,10 @@
 // The request engine: asynchronous GETs of the lobby's server script through WinINet.
 //
 // WinINet completes requests on its own threads. Those threads only read the status and
-// the body; the outcome is then posted as WM_SERVER_COMPLETION to the engine's delivery
-// window, whose procedure calls deliverServerCompletion, so every listener call runs on
-// the user-interface thread. Destroying an engine drops whatever is still on its way.
+// the body; the outcome is then posted, owned by the message, as WM_SERVER_COMPLETION to
+// the engine's delivery window, whose procedure calls deliverServerCompletion, so every
+// listener call runs on the user-interface thread. Destroying an engine drops whatever is
+// still on its way. server_request.cpp tells a request's whole journey.
 #include <windows.h>
 
 #include <cstddef>
@@ -17,7 +18,8 @@
 
 inline constexpr UINT WM_SERVER_COMPLETION = WM_APP + 1;
 
-// Hands one posted outcome to its listener; call it for WM_SERVER_COMPLETION.
+// Hands one posted outcome to its listener and frees it; call it for every
+// WM_SERVER_COMPLETION, also one whose engine is gone.
 void deliverServerCompletion(WPARAM wParam, LPARAM lParam);
 
 struct EngineCore;
@@ -36,22 +38,21 @@ public:
     ServerRequest(const ServerRequest&) = delete;
     ServerRequest& operator=(const ServerRequest&) = delete;
 
-    // Window of the user-interface thread that receives this engine's completions.
+    // Window of the user-interface thread that receives this engine's completions; set it
+    // before the first send, which otherwise throws std::logic_error.
     void setDeliveryWindow(HWND window);
 
-    void send(ServerListener* listener, const std::string& action);
-    void send(ServerListener* listener, const std::string& action, const std::string& game);
-    void send(ServerListener* listener, const std::string& action, const std::string& game,
-              const std::string& data);
+    // Starts one GET; its outcome reaches the listener through the delivery window. An
+    // empty game or data leaves that parameter out.
+    void send(ServerListener* listener, const std::string& action, const std::string& game = {},
+              const std::string& data = {});
 
-    const std::string& agent() const { return agent_; }
-    const std::string& baseUrl() const { return baseUrl_; }
+    std::string agent() const;
 
     // Request records not yet released, over all engines (for leak checks).
     static std::size_t requestsAlive();
 
 private:
-    std::string agent_;
     std::string baseUrl_;
     UniqueInternet internet_;
     std::shared_ptr<EngineCore> core_;

@@ -44,6 +44,14 @@ kestrun_wineserver_running() {
     return 1
 }
 
+# A new prefix gets Wine's first start (several seconds) here, once.
+kestrun_wine_prefix() {
+    [ -f "$WINEPREFIX/system.reg" ] && return 0
+    mkdir -p "$WINEPREFIX"
+    wineboot --init >/dev/null 2>&1
+    wineserver -w
+}
+
 kestrun_wine_start() {
     if [ -z "${DISPLAY:-}" ] || [ -n "${KESTRUN_FORCE_XVFB:-}" ]; then
         local n
@@ -59,10 +67,7 @@ kestrun_wine_start() {
     kestrun_wine_owned=""
     kestrun_wineserver_running && return 0
     kestrun_wine_owned=1
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wineboot --init >/dev/null 2>&1
-        wineserver -w
-    fi
+    kestrun_wine_prefix
     # Keep one wineserver for the whole run: later Wine starts are then fast.
     wineserver -p >/dev/null 2>&1 </dev/null || true
     # Start Wine's own services now, detached from any caller's output: started by the

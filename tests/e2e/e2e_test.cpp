@@ -18,6 +18,7 @@
 
 #include "client_driver.h"
 #include "res/resource.h"
+#include "wire/text_rules.h"
 
 namespace {
 
@@ -60,15 +61,11 @@ std::vector<LobbyRace> lobbyRaces(const std::string& game) {
     std::getline(body, line);  // retrieval time
     std::getline(body, line);  // count
     while (std::getline(body, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        line = std::string(withoutLineEnd(line));
         std::size_t a = line.find(','), b = line.find(',', a + 1);
         if (a == std::string::npos || b == std::string::npos) continue;
-        unsigned long ip = std::stoul(line.substr(a + 1, b - a - 1));
-        LobbyRace race{line.substr(0, a),
-                       std::to_string(ip >> 24) + "." + std::to_string((ip >> 16) & 255) + "." +
-                           std::to_string((ip >> 8) & 255) + "." + std::to_string(ip & 255),
-                       std::stoull(line.substr(b + 1))};
-        races.push_back(race);
+        auto ip = static_cast<std::uint32_t>(std::stoul(line.substr(a + 1, b - a - 1)));
+        races.push_back({line.substr(0, a), formatIp(ip), std::stoull(line.substr(b + 1))});
     }
     return races;
 }
@@ -300,7 +297,7 @@ TEST_F(EndToEnd, LaunchGameStartsTheInstalledGameInItsFolder) {
     std::string exe = folder + "\\nfsHs.exe";
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     ASSERT_TRUE(CopyFileA(env("KESTRUN_E2E_GAME").c_str(), exe.c_str(), FALSE));
-    std::string marker = folder + "\\launched.txt";
+    std::string marker = folder + "\\launch.txt";
     DeleteFileA(marker.c_str());
 
     HKEY key = nullptr;

@@ -4,8 +4,7 @@
 # Usage: install_test.sh kestrun-setup.exe
 set -u
 setup=$1
-export WINEPREFIX="${WINEPREFIX:-$HOME/.wine}-installer"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+KESTRUN_WINEPREFIX="${WINEPREFIX:-$HOME/.wine}-installer" source "$(dirname "$0")/../../scripts/lib/wine-env.sh"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestrun'
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kestrun.lnk"
 # The 64-bit installer writes the 64-bit view; a 32-bit one lands where WoW64 puts it.
@@ -25,11 +24,7 @@ settle() { wineserver -w >/dev/null 2>&1; }
 
 # A prefix left with an installation by an interrupted run starts over.
 [ -n "$(installed_where)" ] && { wineserver -k >/dev/null 2>&1; settle; rm -rf "$WINEPREFIX"; }
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    wineboot --init >/dev/null 2>&1
-    settle
-fi
+kestrun_wine_prefix
 
 wine "$setup" /S </dev/null >/dev/null 2>&1
 settle

@@ -1,14 +1,11 @@
 #include "lobby_fixture.h"
 
+#include "../common/poll_until.h"
+
 #include <cstdlib>
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return pollUntil(condition, timeout);
 }
 
 TempDir::TempDir() {

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../common/poll_until.h"
 #include "lobby_fixture.h"
 
 namespace {
@@ -58,31 +59,28 @@ public:
     // The port of the "listening on" line, or -1 if the process did not get that far.
     int waitForPort() {
         const std::string marker = "kestrun-lobby listening on ";
-        auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::size_t at = errors_.find(marker);
-            std::size_t end = at == std::string::npos ? at : errors_.find('\n', at);
-            if (end != std::string::npos)
-                return std::atoi(errors_.c_str() + errors_.rfind(':', end) + 1);
-            if (!readErrors(100)) return -1;
-        }
-        return -1;
+        int port = -1;
+        bool closed = false;
+        pollUntil(
+            [&] {
+                std::size_t at = errors_.find(marker);
+                std::size_t end = at == std::string::npos ? at : errors_.find('\n', at);
+                if (end != std::string::npos) port = std::atoi(errors_.c_str() + errors_.rfind(':', end) + 1);
+                return port >= 0 || closed;
+            },
+            20s, [&] { closed = !readErrors(100); });
+        return port;
     }
 
     // Exit code, 128 + signal number if killed, or -1 on timeout.
     int waitForExit(std::chrono::milliseconds timeout = 20s) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                while (readErrors(0)) {
-                }
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            readErrors(5);
+        int status = 0;
+        if (!pollUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeout, [this] { readErrors(5); }))
+            return -1;
+        exited_ = true;
+        while (readErrors(0)) {
         }
-        return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
     void signal(int number) { ::kill(pid_, number); }

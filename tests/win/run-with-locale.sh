@@ -5,13 +5,9 @@
 set -u
 tz=$1 lang=$2 case_name=$3
 shift 3
-export WINEPREFIX="${WINEPREFIX:-$HOME/.wine}-locale"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+KESTRUN_WINEPREFIX="${WINEPREFIX:-$HOME/.wine}-locale" source "$(dirname "$0")/../../scripts/lib/wine-env.sh"
 restart() { wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; }
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    wineboot --init >/dev/null 2>&1
-fi
+kestrun_wine_prefix
 restart
 TZ=$tz LANG=$lang LC_ALL=$lang KESTRUN_TIME_CASE=$case_name wine "$@"
 status=$?

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "common/error_text.h"
@@ -227,6 +228,37 @@ TEST_F(ServerRequestTest, AStalledBodyTimesOut) {
     EXPECT_EQ(listener.calls[0].kind, ListenerCall::Error);
     EXPECT_EQ(listener.calls[0].text, "Error reading server response.");
     server.stop();
+}
+
+TEST_F(ServerRequestTest, TenRedirectsAreFollowedAndTheEleventhEndsTheRequest) {
+    // "chain" hops ten times before its answer; "loop" points back at itself for ever.
+    server.setHandler([](const RecordedRequest& r) {
+        const int hop = r.query("game").empty() ? 0 : std::stoi(r.query("game"));
+        if (r.query("action") == "chain" && hop == 10) return Reply::ok("OK\nthere\n");
+        Reply again;
+        again.status = 302;
+        again.location = "/server/server.php?action=" + r.query("action") + "&game=" + std::to_string(hop + 1);
+        return again;
+    });
+    engine->send(&listener, "chain");
+    ASSERT_TRUE(waitForCalls(listener, 1));
+    EXPECT_EQ(listener.calls[0].kind, ListenerCall::Response);
+    EXPECT_EQ(listener.calls[0].text, "OK\nthere\n");
+    engine->send(&listener, "loop");
+    ASSERT_TRUE(waitForCalls(listener, 2));
+    EXPECT_EQ(listener.calls[1].kind, ListenerCall::Error);
+    EXPECT_EQ(listener.calls[1].text, "Error completing server request.");
+    // The hops stop with the request.
+    const std::size_t seen = server.requestCount();
+    pumpFor(500ms);
+    EXPECT_EQ(server.requestCount(), seen);
+    EXPECT_LE(seen, 11u + 12u);
+}
+
+TEST(ServerRequestSend, WithoutADeliveryWindowFailsLoudly) {
+    ServerRequest engine("http://127.0.0.1:9/server/server.php");
+    RecordingListener listener;
+    EXPECT_THROW(engine.send(&listener, "getip"), std::logic_error);
 }
 
 TEST_F(ServerRequestTest, DestroyingEnginesWithRequestsInFlightIsSafe) {

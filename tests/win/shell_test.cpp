@@ -10,6 +10,7 @@
 #include "app/app_path.h"
 #include "app/dialogs/dialogs.h"
 #include "common/error_text.h"
+#include "kestrun_site.h"
 #include "res/resource.h"
 #include "window_driver.h"
 
@@ -224,7 +225,7 @@ TEST(AboutDialog, ShowsNameSiteAndCreditsAndCloses) {
         });
     auto has = [&](const std::string& t) { return std::find(texts.begin(), texts.end(), t) != texts.end(); };
     EXPECT_TRUE(has("Kestrun"));
-    EXPECT_TRUE(has(KESTRUN_DEFAULT_SITE_URL));
+    EXPECT_TRUE(has(KESTRUN_SITE_URL));
     EXPECT_TRUE(has("Programmed by:"));
     EXPECT_TRUE(has("Kestrun contributors"));
 }

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "wire/text_rules.h"
+
 namespace {
 
 struct WinsockStartup {
@@ -23,25 +25,8 @@ std::string lower(std::string s) {
     return s;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string percentDecode(const std::string& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && hexValue(s[i + 1]) >= 0 && hexValue(s[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2])));
-            i += 2;
-        } else {
-            out.push_back(s[i] == '+' ? ' ' : s[i]);
-        }
-    }
-    return out;
-}
+// A broken escape is kept as it came.
+std::string decoded(const std::string& s) { return percentDecode(s).value_or(s); }
 
 bool sendAll(SOCKET s, const std::string& data) {
     std::size_t sent = 0;
@@ -56,6 +41,7 @@ bool sendAll(SOCKET s, const std::string& data) {
 const char* reason(int status) {
     switch (status) {
     case 200: return "OK";
+    case 302: return "Found";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
     default: return "Status";
@@ -109,7 +95,7 @@ std::string RecordedRequest::query(const std::string& key) const {
         if (amp == std::string::npos) amp = rest.size();
         std::string pair = rest.substr(pos, amp - pos);
         auto eq = pair.find('=');
-        if (eq != std::string::npos && percentDecode(pair.substr(0, eq)) == key) return percentDecode(pair.substr(eq + 1));
+        if (eq != std::string::npos && decoded(pair.substr(0, eq)) == key) return decoded(pair.substr(eq + 1));
         pos = amp + 1;
     }
     return {};
@@ -212,7 +198,7 @@ void TestHttpServer::serve(SOCKET client) {
         lock.unlock();
         return finish();
     }
-    if (reply.closeWithoutAnswer || (reply.delayMs > 0 && !pause(reply.delayMs))) return finish();
+    if (reply.delayMs > 0 && !pause(reply.delayMs)) return finish();
 
     std::string body = reply.body;
     if (!reply.pieces.empty()) {
@@ -221,6 +207,7 @@ void TestHttpServer::serve(SOCKET client) {
     }
     std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reason(reply.status) +
                        "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+                       (reply.location.empty() ? "" : "\r\nLocation: " + reply.location) +
                        "\r\nConnection: close\r\n\r\n";
     if (reply.pieces.empty()) {
         sendAll(client, head + body);

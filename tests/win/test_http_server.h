@@ -27,8 +27,8 @@ struct Reply {
     // When not empty, the body is sent as these pieces with the given pause before each.
     std::vector<std::pair<std::string, int>> pieces;
     bool silent = false;            // accept and read the request, never answer
-    bool closeWithoutAnswer = false;
     int delayMs = 0;                // pause before the answer starts
+    std::string location;           // sent as a Location header when not empty
 
     static Reply ok(std::string body) {
         Reply r;

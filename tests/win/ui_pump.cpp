@@ -1,5 +1,6 @@
 #include "ui_pump.h"
 
+#include "../common/poll_until.h"
 #include "server/server_request.h"
 
 namespace {
@@ -45,12 +46,7 @@ DeliveryWindow::~DeliveryWindow() {
 }
 
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return done();
-        pumpOnce(10);
-    }
-    return true;
+    return pollUntil(done, timeout, [] { pumpOnce(10); });
 }
 
 void pumpFor(std::chrono::milliseconds duration) {

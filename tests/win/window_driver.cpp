@@ -1,15 +1,12 @@
 #include "window_driver.h"
 
+#include "../common/poll_until.h"
+
 #include <thread>
 #include <vector>
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return condition();
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return pollUntil(condition, timeout);
 }
 
 namespace {

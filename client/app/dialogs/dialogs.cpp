@@ -1,7 +1,7 @@
 #include "app/dialogs/dialogs.h"
 
-#include <memory>
 #include <new>
+#include <utility>
 
 #include "app/dialogs/race_name.h"
 #include "app/dialogs/show_error.h"
@@ -15,10 +15,11 @@ std::string settingsIpText;
 std::string inputTitle;
 std::string inputPrompt;
 int inputMaxLength = 0;
+// What the input dialog hands back when it ends with IDOK.
+std::string inputText;
 
-// End codes of the input dialog besides the address of the handed-over text.
+// The input dialog ends with IDOK (text accepted), IDCANCEL, or this when it failed.
 constexpr INT_PTR kInputFailed = 0;
-constexpr INT_PTR kInputCancelled = -2;
 constexpr int kInputBufferSize = 32;
 
 INT_PTR CALLBACK inputProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -40,22 +41,22 @@ INT_PTR CALLBACK inputProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
                 showError(dialog, "Only alphanumeric characters are allowed.");
                 return TRUE;
             }
-            std::string* handOver = nullptr;
+            INT_PTR end = IDOK;
             try {
-                handOver = new std::string(text, length);
+                inputText.assign(text, length);
             } catch (const std::bad_alloc&) {
-                handOver = nullptr;
+                end = kInputFailed;
             }
-            EndDialog(dialog, handOver ? reinterpret_cast<INT_PTR>(handOver) : kInputFailed);
+            EndDialog(dialog, end);
             return TRUE;
         }
         if (wParam == IDCANCEL) {
-            EndDialog(dialog, kInputCancelled);
+            EndDialog(dialog, IDCANCEL);
             return TRUE;
         }
         return FALSE;
     case WM_CLOSE:
-        EndDialog(dialog, kInputCancelled);
+        EndDialog(dialog, IDCANCEL);
         return TRUE;
     default:
         return FALSE;
@@ -91,11 +92,11 @@ std::string getInput(HINSTANCE instance, HWND owner, const std::string& title, c
     inputTitle = title;
     inputPrompt = prompt;
     inputMaxLength = maxLength;
+    inputText.clear();
     INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_INPUT), owner, inputProc, 0);
-    if (result == kInputFailed || result == -1) throw ErrorText("Input couldn't be retrieved.");
-    if (result == kInputCancelled) return {};
-    std::unique_ptr<std::string> handOver(reinterpret_cast<std::string*>(result));
-    return std::move(*handOver);
+    if (result == IDCANCEL) return {};
+    if (result != IDOK) throw ErrorText("Input couldn't be retrieved.");
+    return std::exchange(inputText, {});
 }
 
 INT_PTR showSettings(HINSTANCE instance, HWND owner, const std::string& ipText) {

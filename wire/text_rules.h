@@ -1,0 +1,24 @@
+#pragma once
+// Rules of the lobby's wire texts that the client, the lobby and the tests all follow, each
+// kept once here. No Windows and no sockets: every build compiles this same file.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// A race name's characters: letters a-z and A-Z, digits, '-', '_', ' ' and '\''. Bytes of
+// 0x80 and above never pass.
+bool isRaceNameChar(char c);
+
+// The dotted form of an IPv4 address whose first octet is the most significant byte.
+std::string formatIp(std::uint32_t address);
+
+// `text` less one line feed at its end, then less one carriage return.
+std::string_view withoutLineEnd(std::string_view text);
+
+// Takes the next line off `text`: `line` gets it without its line feed and one carriage
+// return before that. False, and nothing taken, when no line feed ends it.
+bool takeLine(std::string_view& text, std::string_view& line);
+
+// Decodes %XX escapes ('+' stays '+'); nullopt when a '%' is not followed by two hex digits.
+std::optional<std::string> percentDecode(std::string_view text);
