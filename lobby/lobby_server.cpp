@@ -247,6 +247,7 @@ struct LobbyServer::Impl final : HttpHandler {
     std::shared_ptr<const std::string> raceList(int game);
     Outcome addRace(int game, const RaceAddData& race);
     Outcome removeRace(int game, std::uint32_t ip);
+    std::shared_ptr<const GameList> makeList(std::vector<Race> races) const;
     std::shared_ptr<const GameList> currentList(int game, std::int64_t now);
     std::shared_ptr<const BlockList> currentBlockList();
     void reloadBlockList();
@@ -536,6 +537,17 @@ void LobbyServer::Impl::reloadBlockList() {
     rebuildLists(config.clock());
 }
 
+std::shared_ptr<const GameList> LobbyServer::Impl::makeList(std::vector<Race> races) const {
+    auto list = std::make_shared<GameList>();
+    list->races = std::move(races);
+    for (const Race& race : list->races) {
+        list->lines += race.name + ',' + std::to_string(race.ip) + ',' +
+                       std::to_string(race.created) + '\n';
+        list->expiresAt = std::min(list->expiresAt, race.created + config.raceTtlSeconds);
+    }
+    return list;
+}
+
 // A list past its first expiry is filtered in memory; the disk is the sweep's business.
 std::shared_ptr<const GameList> LobbyServer::Impl::currentList(int game, std::int64_t now) {
     auto index = static_cast<std::size_t>(game);
@@ -548,13 +560,7 @@ std::shared_ptr<const GameList> LobbyServer::Impl::currentList(int game, std::in
     std::vector<Race> live;
     for (const Race& race : list->races)
         if (race.created > now - config.raceTtlSeconds) live.push_back(race);
-    auto fresh = std::make_shared<GameList>();
-    fresh->races = std::move(live);
-    for (const Race& race : fresh->races) {
-        fresh->lines += race.name + ',' + std::to_string(race.ip) + ',' +
-                        std::to_string(race.created) + '\n';
-        fresh->expiresAt = std::min(fresh->expiresAt, race.created + config.raceTtlSeconds);
-    }
+    auto fresh = makeList(std::move(live));
     std::lock_guard lock(listsMutex);
     if (lists[index] == list) lists[index] = fresh;
     return fresh;
@@ -563,15 +569,11 @@ std::shared_ptr<const GameList> LobbyServer::Impl::currentList(int game, std::in
 // On the writer (or before serving): reads the store.
 void LobbyServer::Impl::rebuildList(int game, std::int64_t now) {
     auto index = static_cast<std::size_t>(game);
-    auto list = std::make_shared<GameList>();
     auto blocks = currentBlockList();
+    std::vector<Race> shown;
     for (Race& race : store.list(kGames[index], now - config.raceTtlSeconds))
-        if (!blocks->blocksAddress(race.ip)) list->races.push_back(std::move(race));
-    for (const Race& race : list->races) {
-        list->lines += race.name + ',' + std::to_string(race.ip) + ',' +
-                       std::to_string(race.created) + '\n';
-        list->expiresAt = std::min(list->expiresAt, race.created + config.raceTtlSeconds);
-    }
+        if (!blocks->blocksAddress(race.ip)) shown.push_back(std::move(race));
+    auto list = makeList(std::move(shown));
     std::lock_guard lock(listsMutex);
     lists[index] = std::move(list);
 }
