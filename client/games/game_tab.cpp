@@ -110,6 +110,7 @@ INT_PTR CALLBACK GameTab::pageDialogProc(HWND window, UINT message, WPARAM wPara
     case WM_SERVER_COMPLETION: deliverServerCompletion(wParam, lParam); return TRUE;
     case WM_NOTIFY: {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (currentTab_ != nullptr) currentTab_->handleCopyNotification(*header);
         if (header->code != LVN_GETDISPINFOA && header->code != LVN_COLUMNCLICK) return FALSE;
         try {
             if (currentTab_ != nullptr) {

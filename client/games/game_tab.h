@@ -71,6 +71,10 @@ private:
     void onRaceRemoved(const std::string& body);
     void releaseRaces();
     void sendRaceRequest(const char* action, const std::string& data);
+    // Ctrl+C and the right-click menu of the race list (race_copy.cpp); other
+    // notifications pass untouched.
+    void handleCopyNotification(const NMHDR& header);
+    const RaceEntry* raceAtRow(int row) const;
 
     static GameTab* currentTab_;
 
