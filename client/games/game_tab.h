@@ -18,7 +18,11 @@
 #include "server/server_listener.h"
 #include "server/server_request.h"
 
+// The DPI of the screen that `window` is on.
+unsigned windowDpi(HWND window);
+
 class GameTab : public ServerListener {
+
 public:
     GameTab();
     // The same against another server script (tests).
@@ -36,7 +40,11 @@ public:
     void createPage(HINSTANCE instance, HWND tabControl, HWND statusWindow);
     void setStatusText(const std::string& text);
 
+    // Sets the race list's column widths for a screen of `dpi` dots per inch (96: the
+    // widths of the design); the main window calls it when the window changes screens.
+    void scaleColumns(unsigned dpi);
     void sortByColumn(int column);
+
     void reverseRows();
     void fillDisplayInfo(NMLVDISPINFOA& info) const;
     static INT_PTR CALLBACK pageDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
