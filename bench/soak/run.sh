@@ -2,7 +2,10 @@
 # A soak: the client under Wine refreshes a 500-race list REFRESHES times (default 10,000),
 # each a mouse click on "Refresh List" as in the end-to-end tests, against the real lobby on
 # loopback. Before and after (after WARMUP refreshes first, default 50): private memory of
-# the Wine process, handle count, GDI objects, USER objects and windows.
+# the Wine process, handle count, GDI objects, USER objects and windows. Then the same
+# requests from the plainest WinINet loop, whose private memory shows what Wine's WinINet
+# itself keeps per request.
+
 #   bench/soak/run.sh [REFRESHES [WARMUP]]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -74,3 +77,22 @@ printf '%s\n%s\n' "before ${figures[before]}" "after ${figures[after]}" | awk '
         }
     }'
 echo "  racelist requests the lobby answered: $(grep -c 'action=racelist' "$work/access.log")"
+
+echo "the same requests from the plainest asynchronous WinINet loop (no window, no list)"
+loop=build/windows-x64/bench/soak/wininet_loop.exe
+coproc LOOP { wine "$loop" "http://127.0.0.1:$port/server/server.php?action=racelist&game=NFS4" \
+    "$refreshes" "$warmup" 2>/dev/null; }
+loop_pid=$LOOP_PID
+loop_before="" loop_after=""
+while IFS= read -r -u "${LOOP[0]}" line; do
+    line=${line%$'\r'}
+    case $line in
+    "measure before") loop_before=$(private_kib "$(unix_pid "${loop##*/}")"); echo go >&"${LOOP[1]}" ;;
+    "measure after") loop_after=$(private_kib "$(unix_pid "${loop##*/}")"); echo go >&"${LOOP[1]}" ;;
+    error*) echo "$line" >&2; exit 1 ;;
+    esac
+done
+wait "$loop_pid" || true
+awk -v b="$loop_before" -v a="$loop_after" \
+    'BEGIN { printf "  %-14s %10s %10s %7.2f%%\n", "private_kib", b, a, (b > 0 ? 100 * (a - b) / b : 0) }'
+
