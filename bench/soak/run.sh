@@ -5,7 +5,6 @@
 # the Wine process, handle count, GDI objects, USER objects and windows. Then the same
 # requests from the plainest WinINet loop, whose private memory shows what Wine's WinINet
 # itself keeps per request.
-
 #   bench/soak/run.sh [REFRESHES [WARMUP]]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -51,7 +50,6 @@ echo "soak under Wine: $refreshes refreshes of a 500-race list after $warmup to 
 coproc DRIVER { wine "$driver" "$(windows_path "$root/$client")" "$(windows_path "$work/access.log")" \
     "$refreshes" "$warmup" 2>"${SOAK_DRIVER_ERR:-$work/driver.err}"; }
 driver_pid=$DRIVER_PID
-
 declare -A figures
 while IFS= read -r -u "${DRIVER[0]}" line; do
     line=${line%$'\r'}
@@ -95,4 +93,3 @@ done
 wait "$loop_pid" || true
 awk -v b="$loop_before" -v a="$loop_after" \
     'BEGIN { printf "  %-14s %10s %10s %7.2f%%\n", "private_kib", b, a, (b > 0 ? 100 * (a - b) / b : 0) }'
-

@@ -108,7 +108,6 @@ void report(const char* phase, DWORD processId) {
     // Wine's GetGuiResources answers 0; its windows are the USER objects that can be counted.
     std::printf("%s handles %ld gdi %ld windows %ld user_reported %lu\n", phase, kernelHandles(processId),
                 gdiObjects(process), windows.count, GetGuiResources(process, GR_USEROBJECTS));
-
     CloseHandle(process);
     std::printf("measure %s\n", phase);
     std::fflush(stdout);

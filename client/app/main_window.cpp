@@ -193,7 +193,6 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // The list views' columns follow the new screen; the dialog manager does the rest.
         for (unsigned i = 0; gameTabs && i < gameTabCount; ++i) gameTabs[i].scaleColumns(LOWORD(wParam));
         return FALSE;
-
     default:
         return FALSE;
     }

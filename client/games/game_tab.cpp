@@ -7,7 +7,6 @@
 #include "app/dialogs/show_error.h"
 #include "common/error_text.h"
 #include "games/column_widths.h"
-
 #include "games/row_order.h"
 #include "res/resource.h"
 
@@ -34,7 +33,6 @@ constexpr ColumnSpec kColumns[kRaceColumnCount] = {
     {"Race name", kRaceColumnWidths[0], "Error creating race name column."},
     {"Race IP", kRaceColumnWidths[1], "Error creating race IP column."},
     {"Created on", kRaceColumnWidths[2], "Error creating race time column."},
-
 };
 
 }  // namespace
@@ -68,7 +66,6 @@ void GameTab::createPage(HINSTANCE instance, HWND tabControl, HWND statusWindow)
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
         column.cx = scaledColumnWidth(kColumns[i].width, dpi);
-
         column.pszText = const_cast<char*>(kColumns[i].header);
         column.iSubItem = i;
         if (SendMessageA(listView_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column)) == -1)

@@ -22,7 +22,6 @@
 unsigned windowDpi(HWND window);
 
 class GameTab : public ServerListener {
-
 public:
     GameTab();
     // The same against another server script (tests).
@@ -44,7 +43,6 @@ public:
     // widths of the design); the main window calls it when the window changes screens.
     void scaleColumns(unsigned dpi);
     void sortByColumn(int column);
-
     void reverseRows();
     void fillDisplayInfo(NMLVDISPINFOA& info) const;
     static INT_PTR CALLBACK pageDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

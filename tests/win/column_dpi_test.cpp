@@ -1,7 +1,6 @@
 // The race list's columns at the screen's DPI: ctest runs this suite in a prefix set to
 // 96 DPI and again at 144 (run-with-dpi.sh, which sets KESTRUN_EXPECT_DPI).
-// The client
- runs on Windows 7 as well; this test calls the Windows 10 DPI functions.
+// The client runs on Windows 7 as well; this test calls the Windows 10 DPI functions.
 #undef WINVER
 #undef _WIN32_WINNT
 #define WINVER 0x0A00
@@ -27,7 +26,6 @@ unsigned expectedDpi() {
     return text != nullptr ? static_cast<unsigned>(std::atoi(text)) : 0u;
 }
 
-
 std::vector<int> columnWidths(HWND list) {
     std::vector<int> widths;
     for (int i = 0; i < 3; ++i) widths.push_back(static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, i, 0)));
@@ -41,7 +39,6 @@ int textWidth(HWND list, const char* text) {
 TEST(PageDpi, ColumnsScaleWithTheScreenAndTheirTextsFit) {
     const unsigned dpi = expectedDpi();
     if (dpi == 0) GTEST_SKIP() << "run by ctest as page_dpi_96 and page_dpi_144";
-
     // As kestrun.exe's manifest declares.
     SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     TabHost host;
@@ -70,7 +67,6 @@ TEST(PageDpi, ColumnsScaleWithTheScreenAndTheirTextsFit) {
     if (dpi == 144) {
         EXPECT_GT(textWidth(list, widest[0][1]) + kMargin, at96[0]);
     }
-
 
     // Moved to another screen and back.
     tab.scaleColumns(dpi == 144 ? 96 : 144);
