@@ -196,6 +196,10 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SERVER_COMPLETION:
         deliverServerCompletion(wParam, lParam);
         return TRUE;
+    case WM_DPICHANGED:
+        // The list views' columns follow the new screen; the dialog manager does the rest.
+        for (unsigned i = 0; gameTabs && i < gameTabCount; ++i) gameTabs[i].scaleColumns(LOWORD(wParam));
+        return FALSE;
     default:
         return FALSE;
     }

@@ -6,6 +6,7 @@
 
 #include "app/dialogs/show_error.h"
 #include "common/error_text.h"
+#include "games/column_widths.h"
 #include "games/row_order.h"
 #include "res/resource.h"
 
@@ -29,9 +30,9 @@ struct ColumnSpec {
 };
 
 constexpr ColumnSpec kColumns[kRaceColumnCount] = {
-    {"Race name", 110, "Error creating race name column."},
-    {"Race IP", 95, "Error creating race IP column."},
-    {"Created on", 125, "Error creating race time column."},
+    {"Race name", kRaceColumnWidths[0], "Error creating race name column."},
+    {"Race IP", kRaceColumnWidths[1], "Error creating race IP column."},
+    {"Created on", kRaceColumnWidths[2], "Error creating race time column."},
 };
 
 }  // namespace
@@ -59,11 +60,12 @@ void GameTab::createPage(HINSTANCE instance, HWND tabControl, HWND statusWindow)
     listView_ = GetDlgItem(pageWindow_, IDC_RACE_LIST);
     if (listView_ == nullptr) throw ErrorText("Error retrieving tab race list.");
 
+    const unsigned dpi = windowDpi(pageWindow_);
     for (int i = 0; i < kRaceColumnCount; ++i) {
         LVCOLUMNA column{};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
-        column.cx = kColumns[i].width;
+        column.cx = scaledColumnWidth(kColumns[i].width, dpi);
         column.pszText = const_cast<char*>(kColumns[i].header);
         column.iSubItem = i;
         if (SendMessageA(listView_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column)) == -1)
@@ -110,6 +112,7 @@ INT_PTR CALLBACK GameTab::pageDialogProc(HWND window, UINT message, WPARAM wPara
     case WM_SERVER_COMPLETION: deliverServerCompletion(wParam, lParam); return TRUE;
     case WM_NOTIFY: {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (currentTab_ != nullptr) currentTab_->handleCopyNotification(*header);
         if (header->code != LVN_GETDISPINFOA && header->code != LVN_COLUMNCLICK) return FALSE;
         try {
             if (currentTab_ != nullptr) {

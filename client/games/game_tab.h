@@ -17,6 +17,9 @@
 #include "server/server_listener.h"
 #include "server/server_request.h"
 
+// The DPI of the screen that `window` is on.
+unsigned windowDpi(HWND window);
+
 class GameTab : public ServerListener {
 public:
     GameTab();
@@ -35,6 +38,9 @@ public:
     void createPage(HINSTANCE instance, HWND tabControl, HWND statusWindow);
     void setStatusText(const std::string& text);
 
+    // Sets the race list's column widths for a screen of `dpi` dots per inch (96: the
+    // widths of the design); the main window calls it when the window changes screens.
+    void scaleColumns(unsigned dpi);
     void sortByColumn(int column);
     void reverseRows();
     void fillDisplayInfo(NMLVDISPINFOA& info) const;
@@ -70,6 +76,10 @@ private:
     void onRaceRemoved(const std::string& body);
     void releaseRaces();
     void sendRaceRequest(const char* action, const std::string& data);
+    // Ctrl+C and the right-click menu of the race list (race_copy.cpp); other
+    // notifications pass untouched.
+    void handleCopyNotification(const NMHDR& header);
+    const RaceEntry* raceAtRow(int row) const;
 
     static GameTab* currentTab_;
 

@@ -502,6 +502,120 @@ TEST_F(GameTabTest, ATabDestroyedWhileItsErrorBoxIsUpIsNotTouchedAgain) {
     EXPECT_EQ(touched, 0u);
 }
 
+std::string clipboardText() {
+    std::string text = "(no text)";
+    if (!OpenClipboard(nullptr)) return "(clipboard busy)";
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const char* bytes = static_cast<const char*>(GlobalLock(data))) {
+            text = bytes;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+void setClipboardText(HWND owner, const std::string& text) {
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    std::memcpy(GlobalLock(memory), text.c_str(), text.size() + 1);
+    GlobalUnlock(memory);
+    ASSERT_TRUE(OpenClipboard(owner));
+    EmptyClipboard();
+    SetClipboardData(CF_TEXT, memory);
+    CloseClipboard();
+}
+
+// Keys for the next popup menu, posted from a timer that fires inside its message loop.
+int gMenuDowns = 0;
+bool gMenuSeen = false;
+void CALLBACK chooseFromMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    HWND menu = FindWindowA("#32768", nullptr);
+    gMenuSeen = menu != nullptr && IsWindowVisible(menu);
+    if (!gMenuSeen) return;
+    for (int i = 0; i < gMenuDowns; ++i) PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+// A menu that did not take its keys is closed, so the test fails instead of hanging.
+void CALLBACK closeMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    EndMenu();
+}
+
+TEST_F(GameTabTest, CtrlCAndTheRightClickMenuCopyTheRaceOnScreen) {
+    HWND list = tab->listView();
+    auto pressCtrlC = [&] {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = 0x80;
+        SetKeyboardState(keys);
+        SetFocus(list);
+        SendMessageA(list, WM_KEYDOWN, 'C', 1);
+        SendMessageA(list, WM_KEYUP, 'C', 0xC0000001);
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+    };
+    auto select = [&](int row) {
+        LVITEMA item{};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    };
+    // A right-click on the "Created on" cell of the row, then the menu's item (0 IP, 1 name).
+    auto rightClick = [&](int row, int menuItem) {
+        RECT cell{};
+        cell.top = 2;
+        cell.left = LVIR_BOUNDS;
+        if (!SendMessageA(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell)))
+            cell = RECT{100, 30, 100, 40};  // below the header, where a first row would be
+        gMenuDowns = menuItem + 1;
+        gMenuSeen = false;
+        SetTimer(nullptr, 0, 100, chooseFromMenu);
+        const UINT_PTR giveUp = SetTimer(nullptr, 0, 3000, closeMenu);
+        // The list view tracks the pressed button until the release comes through the queue.
+        const LPARAM at = MAKELPARAM((cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2);
+        PostMessageA(list, WM_RBUTTONUP, 0, at);
+        SendMessageA(list, WM_RBUTTONDOWN, MK_RBUTTON, at);
+        pumpFor(250ms);  // lets the timer go when no menu came up
+        KillTimer(nullptr, giveUp);
+        return gMenuSeen;
+    };
+
+    tab->show();
+    loadList("OK\n0\n0\n");
+    setClipboardText(host.window(), "before");
+    pressCtrlC();
+    EXPECT_FALSE(rightClick(0, 0));
+    EXPECT_EQ(clipboardText(), "before");
+    EXPECT_EQ(boxes.count(), 0u);
+
+    loadList(listBody(kRetrievedOn, kRaces));  // rows B ab b a
+    host.clearStatusHistory();
+    const std::size_t requests = server.requestCount();
+    pressCtrlC();  // nothing selected yet
+    EXPECT_EQ(clipboardText(), "before");
+    select(0);
+    pressCtrlC();
+    EXPECT_EQ(clipboardText(), "192.168.0.1");
+    ASSERT_TRUE(rightClick(2, 1));
+    EXPECT_EQ(clipboardText(), "b");
+
+    notifyColumnClick(0);  // rows B a ab b
+    select(2);
+    pressCtrlC();
+    EXPECT_EQ(clipboardText(), "10.0.0.1");
+    ASSERT_TRUE(rightClick(1, 0));
+    EXPECT_EQ(clipboardText(), "1.2.3.4");
+    ASSERT_TRUE(rightClick(3, 1));
+    EXPECT_EQ(clipboardText(), "b");
+
+    EXPECT_EQ(server.requestCount(), requests);
+    EXPECT_TRUE(host.statusHistory().empty());
+    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_EQ(tab->sortColumn(), 1);
+}
+
 TEST(GameTabLaunch, StartsTheGameQuotedInItsFolderOrSaysWhyNot) {
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
