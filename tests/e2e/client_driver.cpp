@@ -8,6 +8,23 @@
 
 #include "res/resource.h"
 
+namespace {
+
+// Seen from another process, Wine hit-tests a group box as if it covered the buttons inside
+// it, so the pointer counts as over the target when only a group box stands in between.
+bool pointerOver(HWND target, POINT p) {
+    HWND under = WindowFromPoint(p);
+    if (under == target) return true;
+    char cls[16] = {};
+    GetClassNameA(under, cls, sizeof cls);
+    bool groupBox = lstrcmpiA(cls, "Button") == 0 &&
+                    (GetWindowLongA(under, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+    RECT r{};
+    return groupBox && GetWindowRect(target, &r) && PtInRect(&r, p);
+}
+
+}  // namespace
+
 void clickAt(const RECT& r, HWND target) {
     // Two clicks on the same spot in quick succession would make a double click.
     static POINT last{-1, -1};
@@ -31,7 +48,7 @@ void clickAt(const RECT& r, HWND target) {
         [&] {
             POINT now{};
             return GetCursorPos(&now) && now.x == p.x && now.y == p.y &&
-                   (target == nullptr || WindowFromPoint(now) == target);
+                   (target == nullptr || pointerOver(target, now));
         },
         5s);
     SendInput(2, &input[1], sizeof(INPUT));
