@@ -7,6 +7,7 @@ export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d"}
 kestrun_xvfb_pid=""
+kestrun_display_before=""
 kestrun_wine_owned=""
 
 # Where the kernel runs no 32-bit programs (ia32 emulation off), Debian's wine launcher
@@ -58,6 +59,7 @@ kestrun_wine_start() {
         n=$(kestrun_free_display) || { echo "no free X display" >&2; return 1; }
         Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
         kestrun_xvfb_pid=$!
+        kestrun_display_before=${DISPLAY-}
         export DISPLAY=":$n"
         for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
     fi
@@ -85,5 +87,7 @@ kestrun_wine_stop() {
         kill "$kestrun_xvfb_pid" 2>/dev/null || true
         wait "$kestrun_xvfb_pid" 2>/dev/null || true
         kestrun_xvfb_pid=""
+        # The display is gone with its server: a later start must not take it for a desktop.
+        if [ -n "$kestrun_display_before" ]; then export DISPLAY=$kestrun_display_before; else unset DISPLAY; fi
     fi
 }
