@@ -11,40 +11,14 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 refreshes=${1:-10000}
 warmup=${2:-50}
-source scripts/lib/wine-env.sh
 
 cmake --preset native-release >/dev/null && cmake --build --preset native-release --target kestrun-lobby >/dev/null
 cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 --target kestrun_e2e soak_driver >/dev/null
-port=$(sed -n 's/^KESTRUN_E2E_PORT:STRING=//p' build/windows-x64/CMakeCache.txt)
+source bench/lib/wine-lobby.sh
 client=build/windows-x64/tests/e2e/kestrun_e2e.exe
 driver=build/windows-x64/bench/soak/soak_driver.exe
-
-work=$(mktemp -d)
-lobby_pid=""
-cleanup() {
-    if [ -n "$lobby_pid" ]; then kill "$lobby_pid" 2>/dev/null || true; wait "$lobby_pid" 2>/dev/null || true; fi
-    kestrun_wine_stop
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-build/native-release/lobby/kestrun-lobby seed --db "$work/lobby.db" --races 500 >/dev/null
-build/native-release/lobby/kestrun-lobby --listen "127.0.0.1:$port" --db "$work/lobby.db" --rate-limit 0 \
-    >"$work/access.log" 2>"$work/lobby.err" &
-lobby_pid=$!
-for _ in $(seq 1 200); do grep -q 'listening on' "$work/lobby.err" && break; sleep 0.05; done
-grep -q 'listening on' "$work/lobby.err" || { cat "$work/lobby.err" >&2; exit 1; }
-kestrun_wine_start
-
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-unix_pid() {  # the Wine process whose program is $1
-    local p
-    for p in $(pgrep -f "$1"); do
-        [[ $(tr '\0' '\n' <"/proc/$p/cmdline" 2>/dev/null | head -n 1) == *"$1" ]] && { echo "$p"; return; }
-    done
-}
-private_kib() { awk '/^Private_(Clean|Dirty)/ { s += $2 } END { print s }' "/proc/$1/smaps_rollup"; }
+bench_start_lobby 500 "$work/access.log"
 
 echo "soak under Wine: $refreshes refreshes of a 500-race list after $warmup to warm up"
 coproc DRIVER { wine "$driver" "$(windows_path "$root/$client")" "$(windows_path "$work/access.log")" \
@@ -78,7 +52,7 @@ echo "  racelist requests the lobby answered: $(grep -c 'action=racelist' "$work
 
 echo "the same requests from the plainest asynchronous WinINet loop (no window, no list)"
 loop=build/windows-x64/bench/soak/wininet_loop.exe
-coproc LOOP { wine "$loop" "http://127.0.0.1:$port/server/server.php?action=racelist&game=NFS4" \
+coproc LOOP { wine "$loop" "http://127.0.0.1:$bench_port/server/server.php?action=racelist&game=NFS4" \
     "$refreshes" "$warmup" 2>/dev/null; }
 loop_pid=$LOOP_PID
 loop_before="" loop_after=""

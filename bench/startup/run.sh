@@ -10,46 +10,22 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 runs=${RUNS:-5}
-source scripts/lib/wine-env.sh
 
 cmake --preset native-release >/dev/null && cmake --build --preset native-release --target kestrun-lobby >/dev/null
 cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 --target kestrun kestrun_e2e bench_floor bench_floor_work startup_probe >/dev/null
-port=$(sed -n 's/^KESTRUN_E2E_PORT:STRING=//p' build/windows-x64/CMakeCache.txt)
+source bench/lib/wine-lobby.sh
 bin=build/windows-x64
 client=$bin/tests/e2e/kestrun_e2e.exe
 floor=$bin/bench/startup/bench_floor.exe
 work_floor=$bin/bench/startup/bench_floor_work.exe
 probe=$bin/bench/startup/startup_probe.exe
-
-work=$(mktemp -d)
-lobby_pid=""
-cleanup() {
-    if [ -n "$lobby_pid" ]; then kill "$lobby_pid" 2>/dev/null || true; wait "$lobby_pid" 2>/dev/null || true; fi
-    kestrun_wine_stop
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-build/native-release/lobby/kestrun-lobby seed --db "$work/lobby.db" --races 20 >/dev/null
-build/native-release/lobby/kestrun-lobby --listen "127.0.0.1:$port" --db "$work/lobby.db" --rate-limit 0 \
-    >/dev/null 2>"$work/lobby.err" &
-lobby_pid=$!
-for _ in $(seq 1 200); do grep -q 'listening on' "$work/lobby.err" && break; sleep 0.05; done
-grep -q 'listening on' "$work/lobby.err" || { cat "$work/lobby.err" >&2; exit 1; }
-kestrun_wine_start
-
-unix_pid() {  # the Wine process whose program is $1
-    local p
-    for p in $(pgrep -f "$1"); do
-        [[ $(tr '\0' '\n' <"/proc/$p/cmdline" 2>/dev/null | head -n 1) == *"$1" ]] && { echo "$p"; return; }
-    done
-}
+bench_start_lobby 20
 
 measure() {  # $1: exe, $2: caption, $3: list|window, $4: file; appends "ms private_kib"
     local exe=$1 name line ms=0 pid priv
     name=$(basename "$exe")
-    coproc PROBE { wine "$probe" run "$(printf 'Z:%s' "${root//\//\\}/${exe//\//\\}")" "$2" "$3" 2>/dev/null; }
+    coproc PROBE { wine "$probe" run "$(windows_path "$root/$exe")" "$2" "$3" 2>/dev/null; }
     while IFS= read -r -u "${PROBE[0]}" line; do
         line=${line%$'\r'}
         case $line in
@@ -59,14 +35,14 @@ measure() {  # $1: exe, $2: caption, $3: list|window, $4: file; appends "ms priv
         esac
     done
     pid=$(unix_pid "$name")
-    priv=$(awk '/^Private_(Clean|Dirty)/ { s += $2 } END { print s }' "/proc/$pid/smaps_rollup")
+    priv=$(private_kib "$pid")
     cp "/proc/$pid/smaps" "$work/$4.smaps"
     echo done >&"${PROBE[1]}"
     wait "$PROBE_PID" || true
     echo "$ms $priv" >>"$work/$4"
 }
 
-wine "$probe" run "$(printf 'Z:%s' "${root//\//\\}/${floor//\//\\}")" Floor window </dev/null >/dev/null 2>&1 || true
+wine "$probe" run "$(windows_path "$root/$floor")" Floor window </dev/null >/dev/null 2>&1 || true
 for _ in $(seq 1 "$runs"); do
     measure "$floor" Floor window floor.txt
     measure "$work_floor" FloorWork list work.txt
@@ -85,7 +61,6 @@ printf '%-48s %8.0f ms  (%.0f)\n' "floor: empty dialog window shown" "$fm" "$(fi
 printf '%-48s %8.0f ms  (%.0f)\n' "same-work floor: first race list (20 races) shown" "$wm" "$(first "$work/work.txt" 1)"
 printf '%-48s %8.0f ms  (%.0f)\n' "kestrun: first race list (20 races) shown" "$cm" "$(first "$work/client.txt" 1)"
 awk -v a="$cm" -v b="$fm" -v w="$wm" 'BEGIN { printf "ratio kestrun/empty floor: %.2f, kestrun/same-work floor: %.2f\n", a / b, a / w }'
-# Wine reports no PrivateUsage (0), so the figure is the Wine process's own private pages.
 echo "private memory once shown (Private_Clean + Private_Dirty of the Wine process)"
 printf '%-48s %8d KiB\n' "floor" "$fp"
 printf '%-48s %8d KiB\n' "same-work floor" "$wp"
