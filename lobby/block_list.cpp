@@ -9,6 +9,8 @@
 #include <optional>
 #include <sstream>
 
+#include "wire.h"
+
 namespace lobby {
 namespace {
 
@@ -26,27 +28,12 @@ std::string lower(std::string_view s) {
     return out;
 }
 
-std::optional<std::uint32_t> parseIpv4(const std::string& text) {
-    in_addr a{};
-    if (inet_pton(AF_INET, text.c_str(), &a) != 1) return std::nullopt;
-    return ntohl(a.s_addr);
-}
-
 std::optional<std::array<std::uint8_t, 16>> parseIpv6(const std::string& text) {
     in6_addr a{};
     if (inet_pton(AF_INET6, text.c_str(), &a) != 1) return std::nullopt;
     std::array<std::uint8_t, 16> bytes{};
     std::memcpy(bytes.data(), &a, 16);
     return bytes;
-}
-
-// The IPv4 address inside ::ffff:a.b.c.d.
-std::optional<std::uint32_t> mappedIpv4(const std::array<std::uint8_t, 16>& b) {
-    for (int i = 0; i < 10; ++i)
-        if (b[i] != 0) return std::nullopt;
-    if (b[10] != 0xff || b[11] != 0xff) return std::nullopt;
-    return std::uint32_t{b[12]} << 24 | std::uint32_t{b[13]} << 16 | std::uint32_t{b[14]} << 8 |
-           b[15];
 }
 
 bool inRange(const std::array<std::uint8_t, 16>& address, const std::array<std::uint8_t, 16>& network,
@@ -97,12 +84,13 @@ BlockList BlockList::parse(std::string_view text) {
             }
             prefix = value;
         }
-        if (auto v4 = parseIpv4(address)) {
+        auto peer = parsePeerAddress(address);
+        if (peer && peer->isIpv4) {
             int bits = prefix.value_or(32);
             if (bits > 32) throw fail("an IPv4 prefix is at most 32: " + std::string(line));
             std::uint32_t mask = bits == 0 ? 0 : ~std::uint32_t{0} << (32 - bits);
-            list.v4_.push_back(Range4{*v4 & mask, mask});
-        } else if (auto v6 = parseIpv6(address)) {
+            list.v4_.push_back(Range4{peer->ipv4 & mask, mask});
+        } else if (auto v6 = peer ? parseIpv6(address) : std::nullopt) {
             int bits = prefix.value_or(128);
             if (bits > 128) throw fail("an IPv6 prefix is at most 128: " + std::string(line));
             list.v6_.push_back(Range6{*v6, bits});
@@ -127,12 +115,11 @@ bool BlockList::blocksAddress(std::uint32_t ipv4) const {
 }
 
 bool BlockList::blocksAddress(std::string_view text) const {
-    std::string address(text);
-    if (auto v4 = parseIpv4(address)) return blocksAddress(*v4);
-    auto v6 = parseIpv6(address);
-    if (!v6) return false;
-    if (auto mapped = mappedIpv4(*v6)) return blocksAddress(*mapped);
-    return std::any_of(v6_.begin(), v6_.end(),
+    auto peer = parsePeerAddress(text);
+    if (!peer) return false;
+    if (peer->isIpv4) return blocksAddress(peer->ipv4);
+    auto v6 = parseIpv6(peer->text);
+    return v6 && std::any_of(v6_.begin(), v6_.end(),
                        [&](const Range6& r) { return inRange(*v6, r.network, r.prefix); });
 }
 
