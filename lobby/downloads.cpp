@@ -50,7 +50,12 @@ Downloads::Downloads(const std::string& dir) {
 
 Downloads::~Downloads() { ::close(dir_); }
 
-bool Downloads::has(std::string_view name) { return find(name).has_value(); }
+bool Downloads::has(std::string_view encoded) {
+    auto name = downloadName(encoded);
+    struct stat st{};
+    return name && ::fstatat(dir_, name->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize;
+}
 
 std::optional<DownloadFile> Downloads::find(std::string_view encoded) {
     auto name = downloadName(encoded);

@@ -34,6 +34,7 @@ public:
     // name: the path after /download/, still percent-encoded. Nullopt for anything that is
     // not a regular file of a plain name (letters, digits, '.', '-', '_'; no leading '.').
     std::optional<DownloadFile> find(std::string_view name);
+    // The same test without reading the file.
     bool has(std::string_view name);
 
 private:

@@ -71,6 +71,7 @@ struct GameList {
     std::string lines;                                            // "name,ip,created\n" each
     std::int64_t expiresAt = std::numeric_limits<std::int64_t>::max();  // oldest race runs out
 };
+using Lists = std::array<std::shared_ptr<const GameList>, kGames.size()>;  // one a game
 
 // The store's writes, one at a time, on a thread of their own: a commit waits for the
 // disk, and no I/O thread may wait with it.
@@ -206,7 +207,7 @@ struct LobbyServer::Impl final : HttpHandler {
 
     struct CachedJson {
         std::int64_t at = 0;
-        std::array<std::shared_ptr<const GameList>, kGames.size()> from;
+        Lists from;
         std::shared_ptr<const std::string> body;
     } json;  // guarded by listsMutex
     std::shared_ptr<const BlockList> blockList = std::make_shared<const BlockList>();  // listsMutex
@@ -238,6 +239,7 @@ struct LobbyServer::Impl final : HttpHandler {
 
     std::optional<PeerAddress> clientOf(const HttpRequest& req) const;
     void finish(Call& call, HttpResponse response);
+    void notFound(Call& call);
     void finishScript(Call& call, std::shared_ptr<const std::string> body);
     void script(Call& call);
     void site(Call& call);
@@ -249,6 +251,8 @@ struct LobbyServer::Impl final : HttpHandler {
     Outcome removeRace(int game, std::uint32_t ip);
     std::shared_ptr<const GameList> makeList(std::vector<Race> races) const;
     std::shared_ptr<const GameList> currentList(int game, std::int64_t now);
+    Lists currentLists(std::int64_t now);
+    static std::vector<GameRaces> gamesOf(const Lists& lists);
     std::shared_ptr<const BlockList> currentBlockList();
     void reloadBlockList();
     void rebuildList(int game, std::int64_t now);
@@ -306,7 +310,7 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
     for (const auto& [path, route] : kRoutes)
         if (call.path == path) return (this->*route)(call);
     if (call.path.substr(0, 10) == "/download/") return download(call);
-    finish(call, HttpResponse::text(404, errorBody("Not found.")));
+    notFound(call);
 }
 
 std::optional<PeerAddress> LobbyServer::Impl::clientOf(const HttpRequest& req) const {
@@ -316,6 +320,10 @@ std::optional<PeerAddress> LobbyServer::Impl::clientOf(const HttpRequest& req) c
     auto values = req.headers(config.proxyHeader);
     if (values.empty()) return std::nullopt;
     return parsePeerAddress(lastHeaderItem(values.back()));
+}
+
+void LobbyServer::Impl::notFound(Call& call) {
+    finish(call, HttpResponse::text(404, errorBody("Not found.")));
 }
 
 void LobbyServer::Impl::finish(Call& call, HttpResponse response) {
@@ -404,16 +412,13 @@ void LobbyServer::Impl::script(Call& call) {
 void LobbyServer::Impl::site(Call& call) {
     call.action = Action::Website;
     std::int64_t now = config.clock();
-    std::vector<GameRaces> games;
-    for (std::size_t i = 0; i < kGames.size(); ++i)
-        games.push_back(GameRaces{std::string(kGames[i]), currentList(static_cast<int>(i), now)->races});
     std::vector<WebsiteLink> links;
     if (downloads)
         for (const auto& [name, label] : kClientDownloads)
             if (downloads->has(name))
                 links.push_back(WebsiteLink{"/download/" + std::string(name), std::string(label)});
     HttpResponse res =
-        HttpResponse::text(200, renderWebsite(games, now, config.clientUrl, links));
+        HttpResponse::text(200, renderWebsite(gamesOf(currentLists(now)), now, config.clientUrl, links));
     res.contentType = "text/html; charset=utf-8";
     res.headers = {{"Cache-Control", "no-cache"},
                    {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'"},
@@ -425,18 +430,14 @@ void LobbyServer::Impl::site(Call& call) {
 void LobbyServer::Impl::racesJson(Call& call) {
     call.action = Action::RacesJson;
     std::int64_t now = config.clock();
-    std::array<std::shared_ptr<const GameList>, kGames.size()> shown;
-    for (std::size_t i = 0; i < kGames.size(); ++i) shown[i] = currentList(static_cast<int>(i), now);
+    auto shown = currentLists(now);
     std::shared_ptr<const std::string> body;
     {
         std::lock_guard lock(listsMutex);
         if (json.at == now && json.from == shown) body = json.body;
     }
     if (!body) {
-        std::vector<GameRaces> games;
-        for (std::size_t i = 0; i < kGames.size(); ++i)
-            games.push_back(GameRaces{std::string(kGames[i]), shown[i]->races});
-        body = std::make_shared<const std::string>(renderRacesJson(games, now));
+        body = std::make_shared<const std::string>(renderRacesJson(gamesOf(shown), now));
         std::lock_guard lock(listsMutex);
         json = CachedJson{now, shown, body};
     }
@@ -451,12 +452,11 @@ void LobbyServer::Impl::metricsPage(Call& call) {
     call.action = Action::Metrics;
     if (config.metrics == LobbyConfig::Metrics::Off ||
         (config.metrics == LobbyConfig::Metrics::Loopback && !isLoopback(call.client)))
-        return finish(call, HttpResponse::text(404, errorBody("Not found.")));
+        return notFound(call);
     std::int64_t now = config.clock();
     LobbyMetrics::Snapshot snapshot;
-    for (std::size_t i = 0; i < kGames.size(); ++i)
-        snapshot.racesPerGame.emplace_back(std::string(kGames[i]),
-                                           currentList(static_cast<int>(i), now)->races.size());
+    for (const GameRaces& game : gamesOf(currentLists(now)))
+        snapshot.racesPerGame.emplace_back(game.game, game.races.size());
     const HttpCounters& c = http.counters();
     snapshot.openConnections = c.open;
     snapshot.rateLimitedAddresses = limiter.limitedAddresses(now);
@@ -474,7 +474,7 @@ void LobbyServer::Impl::metricsPage(Call& call) {
 void LobbyServer::Impl::download(Call& call) {
     call.action = Action::Download;
     auto file = downloads ? downloads->find(call.path.substr(10)) : std::nullopt;
-    if (!file) return finish(call, HttpResponse::text(404, errorBody("Not found.")));
+    if (!file) return notFound(call);
     HttpResponse res;
     res.contentType = file->contentType;
     // The name holds only letters, digits, '.', '-' and '_': it needs no quoting rules.
@@ -486,6 +486,19 @@ void LobbyServer::Impl::download(Call& call) {
 }
 
 // The body changes with the clock's second and with the list; between those it is shared.
+Lists LobbyServer::Impl::currentLists(std::int64_t now) {
+    Lists shown;
+    for (std::size_t i = 0; i < kGames.size(); ++i) shown[i] = currentList(static_cast<int>(i), now);
+    return shown;
+}
+
+std::vector<GameRaces> LobbyServer::Impl::gamesOf(const Lists& lists) {
+    std::vector<GameRaces> games;
+    for (std::size_t i = 0; i < kGames.size(); ++i)
+        games.push_back(GameRaces{std::string(kGames[i]), lists[i]->races});
+    return games;
+}
+
 std::shared_ptr<const std::string> LobbyServer::Impl::raceList(int game) {
     auto index = static_cast<std::size_t>(game);
     std::int64_t now = config.clock();
