@@ -51,9 +51,21 @@ struct IconTraits {
     static bool valid(HICON h) { return h != nullptr; }
     static void close(HICON h) { DestroyIcon(h); }
 };
+struct MenuTraits {
+    static HMENU invalid() { return nullptr; }
+    static bool valid(HMENU h) { return h != nullptr; }
+    static void close(HMENU h) { DestroyMenu(h); }
+};
+struct GlobalMemoryTraits {
+    static HGLOBAL invalid() { return nullptr; }
+    static bool valid(HGLOBAL h) { return h != nullptr; }
+    static void close(HGLOBAL h) { GlobalFree(h); }
+};
 using UniqueInternet = UniqueHandle<HINTERNET, InternetHandleTraits>;
 using UniqueRegKey = UniqueHandle<HKEY, RegistryKeyTraits>;
 using UniqueIcon = UniqueHandle<HICON, IconTraits>;
+using UniqueMenu = UniqueHandle<HMENU, MenuTraits>;
+using UniqueGlobal = UniqueHandle<HGLOBAL, GlobalMemoryTraits>;
 
 // CreateProcess fills it in (pass its address); both handles close with it.
 struct UniqueProcessInformation : PROCESS_INFORMATION {

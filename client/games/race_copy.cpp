@@ -2,6 +2,7 @@
 // menu of a right-click on a race. Nothing is sent and the status line is left alone.
 #include <cstring>
 
+#include "common/win_handles.h"
 #include "games/game_tab.h"
 
 namespace {
@@ -11,18 +12,15 @@ constexpr UINT kCopyNameCommand = 2;
 
 // A clipboard held by another program leaves it as it was.
 void putOnClipboard(HWND owner, const std::string& text) {
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
-    if (memory == nullptr) return;
-    if (void* bytes = GlobalLock(memory)) {
-        std::memcpy(bytes, text.c_str(), text.size() + 1);
-        GlobalUnlock(memory);
-    }
-    if (!OpenClipboard(owner)) {
-        GlobalFree(memory);
-        return;
-    }
+    UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, text.size() + 1));
+    void* bytes = memory ? GlobalLock(memory.get()) : nullptr;
+    if (bytes == nullptr) return;
+    std::memcpy(bytes, text.c_str(), text.size() + 1);
+    GlobalUnlock(memory.get());
+    if (!OpenClipboard(owner)) return;
     EmptyClipboard();
-    if (SetClipboardData(CF_TEXT, memory) == nullptr) GlobalFree(memory);
+    // Once set, the memory belongs to the clipboard.
+    if (SetClipboardData(CF_TEXT, memory.get()) != nullptr) memory.release();
     CloseClipboard();
 }
 
@@ -55,15 +53,14 @@ void GameTab::handleCopyNotification(const NMHDR& header) {
     const std::string ipText = race->ipText;
     const std::string name = race->name;
     HWND owner = pageWindow_;
-    HMENU menu = CreatePopupMenu();
-    if (menu == nullptr) return;
-    AppendMenuA(menu, MF_STRING, kCopyIpCommand, "Copy race IP");
-    AppendMenuA(menu, MF_STRING, kCopyNameCommand, "Copy race name");
+    UniqueMenu menu(CreatePopupMenu());
+    if (!menu) return;
+    AppendMenuA(menu.get(), MF_STRING, kCopyIpCommand, "Copy race IP");
+    AppendMenuA(menu.get(), MF_STRING, kCopyNameCommand, "Copy race name");
     POINT at = hit.pt;
     ClientToScreen(listView_, &at);
-    const auto chosen = static_cast<UINT>(
-        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at.x, at.y, 0, owner, nullptr));
-    DestroyMenu(menu);
+    const auto chosen = static_cast<UINT>(TrackPopupMenu(
+        menu.get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at.x, at.y, 0, owner, nullptr));
     if (chosen == kCopyIpCommand) putOnClipboard(owner, ipText);
     if (chosen == kCopyNameCommand) putOnClipboard(owner, name);
 }
