@@ -103,8 +103,13 @@ LobbyServer::Impl::Impl(LobbyConfig c)
     // Taken from here on: a signal before run() stops it as soon as it starts.
     writer.onSignal(SIGINT, [this] { http.stop(); });
     writer.onSignal(SIGTERM, [this] { http.stop(); });
+    // Reload is run blindly by hosts and their tools: SIGHUP's default action would end the
+    // process, which systemd takes for a clean stop and does not restart.
     writer.onSignal(SIGHUP, [this] {
-        if (config.blockListPath.empty()) return;
+        if (config.blockListPath.empty()) {
+            reportProblem("SIGHUP: no --block-list configured, nothing to re-read");
+            return;
+        }
         try {
             reloadBlockList();
             reportProblem("block list " + config.blockListPath + " read again");
