@@ -51,11 +51,12 @@ struct Writer::Impl {
     std::optional<net::signal_set> signals;
     std::vector<std::pair<int, std::function<void()>>> signalJobs;
     std::thread thread;
+    bool stopping = false;  // on the writer: a wait that completed before its cancel ends too
 
     void arm(Timer& t) {
         t.timer.expires_after(t.interval);
         t.timer.async_wait([this, &t](error_code ec) {
-            if (ec) return;
+            if (ec || stopping) return;
             runReporting(t.job);
             arm(t);
         });
@@ -63,7 +64,7 @@ struct Writer::Impl {
 
     void waitForSignals() {
         signals->async_wait([this](error_code ec, int number) {
-            if (ec) return;
+            if (ec || stopping) return;
             for (const auto& [n, job] : signalJobs)
                 if (n == number) runReporting(job);
             waitForSignals();
@@ -105,6 +106,7 @@ void Writer::stop() {
     if (!d.work) return;
     // Behind every job already posted: the timers and signals end, the queue runs dry.
     net::post(d.ioc, [&d] {
+        d.stopping = true;
         for (auto& timer : d.timers) timer->timer.cancel();
         if (d.signals) d.signals->cancel();
     });
