@@ -83,19 +83,30 @@ std::shared_ptr<const std::string> RaceLists::racesJson(std::int64_t now) const 
 
 std::optional<Refusal> RaceLists::commit(const Change& change, std::int64_t now) {
     std::string_view game = kGames[static_cast<std::size_t>(change.game)].id;
+    RaceEvent event{RaceEvent::Kind::Announced, change.game, change.race};
     if (change.kind == Change::Kind::Add) {
-        Race race{change.race.name, change.race.ip, now};
-        if (store_.add(game, race, maxRaces_) == AddOutcome::Full) return Refusal::ListFull;
-    } else if (!store_.remove(game, change.race.ip)) {
+        event.race.created = now;
+        if (store_.add(game, event.race, maxRaces_) == AddOutcome::Full) return Refusal::ListFull;
+    } else if (store_.remove(game, change.race.ip)) {
+        event.kind = RaceEvent::Kind::Withdrawn;
+    } else {
         return Refusal::NoRace;
     }
     rebuild(change.game, now);
+    if (observer_) observer_(event);
     return std::nullopt;
 }
 
 void RaceLists::sweep(std::int64_t now) {
+    std::vector<RaceEvent> expired;
+    if (observer_)
+        for (std::size_t i = 0; i < kGames.size(); ++i)
+            for (Race& race : store_.list(kGames[i].id, std::numeric_limits<std::int64_t>::min()))
+                if (race.created <= cutoff(now))
+                    expired.push_back({RaceEvent::Kind::Expired, static_cast<int>(i), std::move(race)});
     store_.sweep(cutoff(now));
     rebuildAll(now);
+    for (const RaceEvent& event : expired) observer_(event);
 }
 
 void RaceLists::pollStore(std::int64_t now) {

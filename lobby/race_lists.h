@@ -5,6 +5,7 @@
 // that one rule decides what the store keeps, what the sweep deletes and what a list shows.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,13 @@ struct Change {
     Race race;     // Add: name and address, created when committed; Remove: the address
 };
 
+// What became of a race, as the writer saw it committed.
+struct RaceEvent {
+    enum class Kind { Announced, Withdrawn, Expired } kind;
+    int game;   // index in kGames
+    Race race;  // Withdrawn: the address only
+};
+
 class RaceLists {
 public:
     // Sweeps the store and lists what is left; throws StoreError.
@@ -48,6 +56,11 @@ public:
     std::shared_ptr<const std::string> racesJson(std::int64_t now) const;
     std::vector<GameRaces> games(std::int64_t now) const;
     std::shared_ptr<const BlockList> blocks() const;
+
+    // Called on the writer once a change is committed and listed: an announcement (also one
+    // that replaces the address's race), a withdrawal, each race the sweep deleted. Set
+    // before serving.
+    void onEvent(std::function<void(const RaceEvent&)> observer) { observer_ = std::move(observer); }
 
     // On the writer only. Each gives the change's refusal (ListFull, NoRace), if any.
     std::optional<Refusal> commit(const Change& change, std::int64_t now);
@@ -77,6 +90,7 @@ private:
     const std::int64_t ttl_;
     const std::size_t maxRaces_;
     std::int64_t dataVersion_ = 0;  // the writer's
+    std::function<void(const RaceEvent&)> observer_;
 
     mutable std::mutex publishedMutex_;  // held only to copy or swap a pointer
     Shown lists_;

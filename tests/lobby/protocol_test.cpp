@@ -194,4 +194,35 @@ TEST_F(Protocol, Ipv6AddressesChangeNoListBlockedOrNot) {
     }
 }
 
+TEST_F(Protocol, TheWriterReportsAnnouncementsWithdrawalsAndExpiries) {
+    auto c = config();
+    c.raceTtlSeconds = 60;
+    start(c);
+    std::vector<std::string> seen;
+    lists_->onEvent([&](const RaceEvent& e) {
+        const char* kinds[] = {"announced", "withdrawn", "expired"};
+        seen.push_back(std::string(kinds[static_cast<int>(e.kind)]) + " " +
+                       std::string(kGames[static_cast<std::size_t>(e.game)].id) + " " +
+                       e.race.name + " " + std::to_string(e.race.ip) + " " +
+                       (e.race.created ? std::to_string(e.race.created - kStart) : "-"));
+    });
+    call(add("NFS4", "One", kHome));
+    call(add("NFS5", "Two", loopbackDecimal(0, 2)), "127.0.0.2");
+    call(add("NFS4", "Spoof", loopbackDecimal(0, 2)));  // refused: no event
+    now_ += 30;
+    call(rem("NFS5", loopbackDecimal(0, 2)), "127.0.0.2");
+    call(rem("NFS5", loopbackDecimal(0, 2)), "127.0.0.2");  // no race: no event
+    call(add("NFS5", "Three", kHome));
+    lists_->sweep(kStart + 59);
+    EXPECT_EQ(seen.size(), 4u);
+    lists_->sweep(kStart + 60);
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "announced NFS4 One " + kHome + " 0",
+                        "announced NFS5 Two 2130706434 0",
+                        "withdrawn NFS5  2130706434 -",
+                        "announced NFS5 Three " + kHome + " 30",
+                        "expired NFS4 One " + kHome + " 0",
+                    }));
+}
+
 }  // namespace
