@@ -529,7 +529,7 @@ Outcome LobbyServer::Impl::addRace(int game, const RaceAddData& race) {
 
 Outcome LobbyServer::Impl::removeRace(int game, std::uint32_t ip) {
     std::string gameName(kGames[static_cast<std::size_t>(game)]);
-    if (!store.remove(gameName, ip))
+    if (!store.remove(gameName, ip, config.clock()))
         return {errorBody("You have no race in the " + gameName + " race list."), Refusal::NoRace};
     rebuildList(game, config.clock());
     return {"OK\n", std::nullopt};
@@ -597,7 +597,7 @@ void LobbyServer::Impl::rebuildLists(std::int64_t now) {
 
 void LobbyServer::Impl::refresh(std::int64_t now) {
     try {
-        store.sweep(now - config.raceTtlSeconds);
+        store.sweep(now, config.raceTtlSeconds, config.historyDays * 86400);
         rebuildLists(now);
     } catch (const StoreError& e) {
         if (!lists[0]) throw;  // at start-up: the lobby can't serve without its lists
