@@ -31,7 +31,7 @@ enum class Refusal {
 };
 
 // Requests by what was asked.
-enum class Action { Getip, Racelist, Raceadd, Racerem, Unknown, Website, RacesJson, Metrics, Download, NotFound, Count };
+enum class Action { Getip, Racelist, Raceadd, Racerem, Unknown, Website, RacesJson, Metrics, Download, NotFound, Stats, StatsJson, Count };
 
 class LobbyMetrics {
 public:

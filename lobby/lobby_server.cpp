@@ -18,6 +18,8 @@
 #include "feeds.h"
 #include "http_server.h"
 #include "rate_limiter.h"
+#include "site_script.h"
+#include "stats_page.h"
 #include "website.h"
 #include "wire.h"
 
@@ -159,11 +161,14 @@ struct LobbyServer::Impl final : HttpHandler {
         if (!config.downloadsDir.empty()) downloads = std::make_unique<Downloads>(config.downloadsDir);
         dataVersion = store.dataVersion();
         refresh(config.clock());
+        buildStats(config.clock());
         http.every(config.sweepInterval, [this] {
             if (!sweepQueued.exchange(true))
                 writer.post([this] {
                     sweepQueued = false;
-                    refresh(config.clock());
+                    std::int64_t now = config.clock();
+                    refresh(now);
+                    if (now - currentStats()->at >= 60) buildStats(now);
                 });
         });
         // An admin command or `seed` writes through a connection of its own.
@@ -211,6 +216,12 @@ struct LobbyServer::Impl final : HttpHandler {
         std::shared_ptr<const std::string> body;
     } json;  // guarded by listsMutex
     std::shared_ptr<const BlockList> blockList = std::make_shared<const BlockList>();  // listsMutex
+    // Both made from the history on the writer, at most once a minute.
+    struct StatsPages {
+        std::int64_t at = 0;
+        std::shared_ptr<const std::string> html, json;
+    };
+    std::shared_ptr<const StatsPages> stats;  // listsMutex
     std::unique_ptr<Downloads> downloads;
     LobbyMetrics metrics;
 
@@ -246,6 +257,11 @@ struct LobbyServer::Impl final : HttpHandler {
     void racesJson(Call& call);
     void metricsPage(Call& call);
     void download(Call& call);
+    void statsPage(Call& call);
+    void statsJson(Call& call);
+    void siteScript(Call& call);
+    std::shared_ptr<const StatsPages> currentStats();
+    void buildStats(std::int64_t now);
     std::shared_ptr<const std::string> raceList(int game);
     Outcome addRace(int game, const RaceAddData& race);
     Outcome removeRace(int game, std::uint32_t ip);
@@ -306,6 +322,9 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
         {"/", &Impl::site},
         {"/races.json", &Impl::racesJson},
         {"/metrics", &Impl::metricsPage},
+        {"/stats", &Impl::statsPage},
+        {"/stats.json", &Impl::statsJson},
+        {"/site.js", &Impl::siteScript},
     };
     for (const auto& [path, route] : kRoutes)
         if (call.path == path) return (this->*route)(call);
@@ -421,9 +440,61 @@ void LobbyServer::Impl::site(Call& call) {
         HttpResponse::text(200, renderWebsite(gamesOf(currentLists(now)), now, config.clientUrl, links));
     res.contentType = "text/html; charset=utf-8";
     res.headers = {{"Cache-Control", "no-cache"},
-                   {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'"},
+                   {"Content-Security-Policy", kPagePolicy},
                    {"X-Content-Type-Options", "nosniff"}};
     finish(call, std::move(res));
+}
+
+void LobbyServer::Impl::statsPage(Call& call) {
+    call.action = Action::Stats;
+    HttpResponse res;
+    res.body = currentStats()->html;
+    res.contentType = "text/html; charset=utf-8";
+    res.headers = {{"Cache-Control", "no-cache"},
+                   {"Content-Security-Policy", kPagePolicy},
+                   {"X-Content-Type-Options", "nosniff"}};
+    finish(call, std::move(res));
+}
+
+void LobbyServer::Impl::statsJson(Call& call) {
+    call.action = Action::StatsJson;
+    HttpResponse res;
+    res.body = currentStats()->json;
+    res.contentType = "application/json";
+    res.headers = {{"Access-Control-Allow-Origin", "*"}, {"Cache-Control", "no-cache"}};
+    finish(call, std::move(res));
+}
+
+void LobbyServer::Impl::siteScript(Call& call) {
+    call.action = Action::Website;
+    static const auto script = std::make_shared<const std::string>(kSiteScript);
+    HttpResponse res;
+    res.body = script;
+    res.contentType = "text/javascript; charset=utf-8";
+    res.headers = {{"Cache-Control", "no-cache"}, {"X-Content-Type-Options", "nosniff"}};
+    finish(call, std::move(res));
+}
+
+std::shared_ptr<const LobbyServer::Impl::StatsPages> LobbyServer::Impl::currentStats() {
+    std::lock_guard lock(listsMutex);
+    return stats;
+}
+
+// On the writer (or before serving).
+void LobbyServer::Impl::buildStats(std::int64_t now) {
+    RaceStats figures;
+    try {
+        figures = computeStats(store.history(statsReadFrom(now)),
+                               std::vector<std::string>(kGames.begin(), kGames.end()), now);
+    } catch (const StoreError& e) {
+        if (currentStats()) return reportProblem(std::string("statistics not made: ") + e.what());
+        figures = computeStats({}, std::vector<std::string>(kGames.begin(), kGames.end()), now);
+    }
+    auto pages = std::make_shared<const StatsPages>(
+        StatsPages{now, std::make_shared<const std::string>(renderStatsPage(figures)),
+                   std::make_shared<const std::string>(renderStatsJson(figures))});
+    std::lock_guard lock(listsMutex);
+    stats = std::move(pages);
 }
 
 // Like the race list: one body per second and pair of lists, shared by every request.

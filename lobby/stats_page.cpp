@@ -46,8 +46,11 @@ std::string number(double value, const char* format) {
 }
 
 // Few digits, but never "0.0" for a hour that did have races.
+// Rounded half away from zero, as in the JSON.
 std::string average(double value) {
-    return number(value, value >= 10 ? "%.0f" : value >= 1 ? "%.1f" : "%.2f");
+    if (value >= 10) return number(std::round(value), "%.0f");
+    if (value >= 1) return number(std::round(value * 10) / 10, "%.1f");
+    return number(std::round(value * 100) / 100, "%.2f");
 }
 
 std::string races(int count) { return std::to_string(count) + (count == 1 ? " race" : " races"); }
@@ -138,9 +141,9 @@ std::string heatMap(const RaceStats& stats) {
     }
     svg += "<text x=\"" + number(left, "%.0f") + "\" y=\"205\">fewer</text>\n";
     for (int s = 0; s < 6; ++s)
-        svg += "<rect x=\"" + number(left + 46 + s * width, "%.0f") + "\" y=\"192\" width=\"" +
+        svg += "<rect x=\"" + number(left + 60 + s * width, "%.0f") + "\" y=\"192\" width=\"" +
                number(width - 1, "%.0f") + "\" height=\"17\" fill=\"" + kShades[s] + "\"/>\n";
-    svg += "<text x=\"" + number(left + 52 + 6 * width, "%.0f") + "\" y=\"205\">more races open</text>\n";
+    svg += "<text x=\"" + number(left + 66 + 6 * width, "%.0f") + "\" y=\"205\">more races open</text>\n";
     return svg + "</svg>\n";
 }
 

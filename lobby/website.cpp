@@ -34,7 +34,8 @@ std::string pageStart(std::string_view title, std::string_view path, std::string
         "table{border-collapse:collapse;width:100%}\n"
         "th,td{text-align:left;padding:.3em .6em;border-bottom:1px solid #ddd}\n"
         "th{background:#f3f3f3}\n.note{color:#555;font-size:.9em}\n"
-        "nav a{margin-right:1em}\nsvg{display:block;width:100%;height:auto}\n</style>\n";
+        "nav a{margin-right:1em}\nsvg{display:block;width:100%;height:auto}\n"
+        "@media (max-width:30em){svg text{font-size:19px}}\n</style>\n";
     if (!script.empty()) html += "<script src=\"" + escapeHtml(script) + "\" defer></script>\n";
     html += "</head>\n<body>\n<header>\n<h1>" + escapeHtml(title) +
             "</h1>\n<nav aria-label=\"Lobby pages\">";
