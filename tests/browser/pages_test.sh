@@ -16,7 +16,8 @@ trap 'kestrun_lobby_stop; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 "$lobby" seed --db "$work/l.db" --races 3 >/dev/null || fail "seed"
-# Days with different counts, some none, oldest first; each race open for half an hour.
+# Days with different counts, some none, oldest first; races open in the evening (UTC) for
+# half an hour to an hour and a half.
 today=$(( $(date -u +%s) / 86400 * 86400 ))
 nfs4="" nfs5=""
 {
@@ -27,9 +28,9 @@ nfs4="" nfs5=""
             if [ "$game" = NFS4 ]; then n=$(( i * 7 % 11 )); nfs4+="${nfs4:+,}$n"
             else n=$(( i * 5 % 8 )); nfs5+="${nfs5:+,}$n"; fi
             for k in $(seq 1 "$n"); do
-                opened=$(( day + 19 * 3600 + k * 97 ))
+                opened=$(( day + (16 + (k * 5 + i) % 7) * 3600 + k * 97 ))
                 echo "INSERT INTO history (game, opened, closed, ended) VALUES" \
-                     "('$game', $opened, $(( opened + 1800 )), 'withdrawn');"
+                     "('$game', $opened, $(( opened + 1800 + k % 3 * 1800 )), 'withdrawn');"
             done
         done
     done
