@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "lobby_fixture.h"
+#include "lobby_queries.h"
 #include "race_store.h"
 #include "stats_page.h"
 
@@ -158,7 +159,7 @@ TEST_F(LobbyTest, StatsJsonGivesTheSeededHistoryAndSurvivesRestart) {
     EXPECT_EQ(open[1][12], 0) << "29 days ago is past the four weeks of the heat map";
     EXPECT_EQ(doc["busiest_hour"], (nlohmann::json{{"weekday", "Wednesday"}, {"hour", 20}, {"average_open", 0.5}}));
 
-    ASSERT_EQ(call("action=raceadd&game=NFS4&data=name:Cup;ip:2130706433"), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Cup", "2130706433")), "OK\n");
     restart();
     EXPECT_EQ(stats()["announced"]["NFS4"][29], 2) << "the announcement was kept";
 }
