@@ -111,13 +111,13 @@ std::vector<Race> RaceStore::list(std::string_view game, std::int64_t createdAft
     return races;
 }
 
-int RaceStore::sweep(std::int64_t now, std::int64_t raceTtl, std::int64_t historyKeep) {
+int RaceStore::sweep(std::int64_t cutoff, std::int64_t raceTtl, std::int64_t historyBefore) {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
-    Statement(db_, "DELETE FROM races WHERE created <= ?1").bind(1, now - raceTtl).run();
+    Statement(db_, "DELETE FROM races WHERE created <= ?1").bind(1, cutoff).run();
     int swept = sqlite3_changes(db_);
-    history::recordExpired(db_, now - raceTtl, raceTtl);
-    history::prune(db_, now - historyKeep);
+    history::recordExpired(db_, cutoff, raceTtl);
+    history::prune(db_, historyBefore);
     transaction.commit();
     return swept;
 }

@@ -39,10 +39,10 @@ public:
     bool remove(std::string_view game, std::uint32_t ip, std::int64_t now);
     // Races created after `createdAfter`, newest first.
     std::vector<Race> list(std::string_view game, std::int64_t createdAfter);
-    // Deletes every race older than `raceTtl` seconds, recorded as expired when it ran out,
-    // and forgets the history of races that ended over `historyKeep` seconds ago; gives how
-    // many races went.
-    int sweep(std::int64_t now, std::int64_t raceTtl, std::int64_t historyKeep);
+    // Deletes every race created at or before `cutoff`, recorded as expired `raceTtl` seconds
+    // after it was created, and forgets the history of races that ended before
+    // `historyBefore`; gives how many races went.
+    int sweep(std::int64_t cutoff, std::int64_t raceTtl, std::int64_t historyBefore);
     // The history of races announced at or after `from`, or still open then.
     std::vector<PastRace> history(std::int64_t from);
     // Changes whenever another connection (another process) commits to the database.
