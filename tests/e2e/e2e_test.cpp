@@ -275,6 +275,8 @@ TEST_F(EndToEnd, AboutShowsTheSiteAndClosesWithEnter) {
     client->click(IDC_ABOUT);
     HWND about = client->waitForDialog("About");
     ASSERT_NE(about, nullptr);
+    EXPECT_EQ(controlText(about, IDC_ABOUT_SITE), kSite);
+    EXPECT_EQ(controlText(about, IDC_ABOUT_CONTACT), kSite);
     EXPECT_FALSE(IsWindowEnabled(client->window()));  // modal: the main window waits
     pressVirtualKey(VK_RETURN);
     EXPECT_TRUE(waitFor([&] { return windowGone(about); }));
