@@ -1,5 +1,6 @@
 #include "lobby_server.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -157,6 +158,7 @@ struct LobbyServer::Impl final : HttpHandler {
         if (!config.blockListPath.empty())
             blockList = std::make_shared<const BlockList>(BlockList::load(config.blockListPath));
         if (!config.downloadsDir.empty()) downloads = std::make_unique<Downloads>(config.downloadsDir);
+        if (!config.clientBuildsDir.empty()) builds = std::make_unique<Downloads>(config.clientBuildsDir);
         dataVersion = store.dataVersion();
         refresh(config.clock());
         http.every(config.sweepInterval, [this] {
@@ -212,6 +214,7 @@ struct LobbyServer::Impl final : HttpHandler {
     } json;  // guarded by listsMutex
     std::shared_ptr<const BlockList> blockList = std::make_shared<const BlockList>();  // listsMutex
     std::unique_ptr<Downloads> downloads;
+    std::unique_ptr<Downloads> builds;  // the clients made for --public-url
     LobbyMetrics metrics;
 
     Writer writer;
@@ -246,6 +249,10 @@ struct LobbyServer::Impl final : HttpHandler {
     void racesJson(Call& call);
     void metricsPage(Call& call);
     void download(Call& call);
+    bool isBuild(std::string_view name) const {
+        return builds && std::find(config.clientBuilds.begin(), config.clientBuilds.end(), name) !=
+                             config.clientBuilds.end();
+    }
     std::shared_ptr<const std::string> raceList(int game);
     Outcome addRace(int game, const RaceAddData& race);
     Outcome removeRace(int game, std::uint32_t ip);
@@ -413,10 +420,9 @@ void LobbyServer::Impl::site(Call& call) {
     call.action = Action::Website;
     std::int64_t now = config.clock();
     std::vector<WebsiteLink> links;
-    if (downloads)
-        for (const auto& [name, label] : kClientDownloads)
-            if (downloads->has(name))
-                links.push_back(WebsiteLink{"/download/" + std::string(name), std::string(label)});
+    for (const auto& [name, label] : kClientDownloads)
+        if ((downloads && downloads->has(name)) || isBuild(name))
+            links.push_back(WebsiteLink{"/download/" + std::string(name), std::string(label)});
     HttpResponse res =
         HttpResponse::text(200, renderWebsite(gamesOf(currentLists(now)), now, config.clientUrl, links));
     res.contentType = "text/html; charset=utf-8";
@@ -473,7 +479,10 @@ void LobbyServer::Impl::metricsPage(Call& call) {
 
 void LobbyServer::Impl::download(Call& call) {
     call.action = Action::Download;
-    auto file = downloads ? downloads->find(call.path.substr(10)) : std::nullopt;
+    std::string_view name = call.path.substr(10);
+    // The host's own file of the same name wins.
+    auto file = downloads ? downloads->find(name) : std::nullopt;
+    if (!file && isBuild(name)) file = builds->find(name);
     if (!file) return notFound(call);
     HttpResponse res;
     res.contentType = file->contentType;
