@@ -13,6 +13,7 @@ filter=$2
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 kestrun_root=$root source "$root/scripts/lib/wine-env.sh"
+source "$root/scripts/lib/lobby.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-e2e.XXXXXX")
 server_pid=""
@@ -33,6 +34,7 @@ cleanup() {
         kill "$server_pid" 2>/dev/null || true
         wait "$server_pid" 2>/dev/null || true
     fi
+    kestrun_lobby_stop || true
     [ -n "$own_wine" ] && kestrun_wine_stop
     rm -rf "$work"
 }
@@ -63,10 +65,8 @@ lobby | download | installed)
         cp "$root/installer/kestrun.nsi" "$root/client/res/kestrun.ico" "$work/share/"
         clients=(--public-url "http://127.0.0.1:$port/" --clients "$work/share")
     fi
-    "$KESTRUN_LOBBY" --listen "127.0.0.1:$port" --db "$work/lobby.db" --rate-limit 0 "${clients[@]}" \
-        >"$work/lobby.log" 2>&1 &
-    server_pid=$!
-    wait_until 60 grep -q listening "$work/lobby.log" || { cat "$work/lobby.log" >&2; exit 1; }
+    kestrun_lobby_start "$KESTRUN_LOBBY" "$work/lobby.log" --listen "127.0.0.1:$port" --db "$work/lobby.db" \
+        --rate-limit 0 "${clients[@]}"
     ;;
 silent)
     # Accepts connections, reads, never answers.
