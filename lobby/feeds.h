@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol.h"
+#include "refusals.h"
 #include "website.h"
 
 namespace prometheus {
@@ -22,16 +24,6 @@ namespace lobby {
 // {"server_time":…,"server_time_utc":"…","races":{"NFS4":[{"name","host","created",
 // "created_utc"}…],…}}; bytes that are not UTF-8 become U+FFFD.
 std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now);
-
-// The player-facing refusals, by reason, and the connection-level ones of the HTTP layer.
-enum class Refusal {
-    RateLimited, TooLong, Unreadable, UnknownAction, UnknownGame, NeedsIpv4, NoAddress,
-    BadRaceData, BadName, NotOwnAddress, BlockedAddress, BlockedName, ListFull, NoRace,
-    Internal, Count
-};
-
-// Requests by what was asked.
-enum class Action { Getip, Racelist, Raceadd, Racerem, Unknown, Website, RacesJson, Metrics, Download, NotFound, Count };
 
 class LobbyMetrics {
 public:

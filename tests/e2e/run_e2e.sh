@@ -23,13 +23,8 @@ cleanup() {
     # _?= runs the uninstaller in place, so wine returns when it is done.
     [ -n "$installed" ] && wine "$installed\\uninstall.exe" /S "_?=$installed" </dev/null >/dev/null 2>&1
     # A client that outlived its driver (the driver ends it; if the driver crashed, this does).
-    local p exe=${KESTRUN_E2E_CLIENT_EXE##*/}
-    for p in $(pgrep -f "$exe" || true); do
-        if [[ $(tr '\0' '\n' <"/proc/$p/cmdline" 2>/dev/null | head -n 1) == *"$exe" ]] &&
-            tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-            kill "$p" 2>/dev/null || true
-        fi
-    done
+    local p
+    for p in $(kestrun_wine_pids "${KESTRUN_E2E_CLIENT_EXE##*/}"); do kill "$p" 2>/dev/null || true; done
     if [ -n "$server_pid" ]; then
         kill "$server_pid" 2>/dev/null || true
         wait "$server_pid" 2>/dev/null || true
@@ -98,8 +93,6 @@ SCRIPT
 chmod +x "$work/browser"
 mkdir -p "$work/games"
 
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }  # Wine's drive Z: is the Unix root
-
 if [ "$mode" = download ] || [ "$mode" = installed ]; then
     file=kestrun.exe
     [ "$mode" = installed ] && file=kestrun-setup.exe
@@ -109,15 +102,15 @@ if [ "$mode" = download ] || [ "$mode" = installed ]; then
         sha256sum --quiet --ignore-missing -c SHA256SUMS) || { cat "$work/lobby.log" >&2; exit 1; }
     KESTRUN_E2E_CLIENT_EXE=$work/downloaded/kestrun.exe
     if [ "$mode" = installed ]; then
-        wine "$work/downloaded/kestrun-setup.exe" /S "/D=$(windows_path "$work/installed")" </dev/null >/dev/null 2>&1
-        installed=$(windows_path "$work/installed")
+        wine "$work/downloaded/kestrun-setup.exe" /S "/D=$(kestrun_windows_path "$work/installed")" </dev/null >/dev/null 2>&1
+        installed=$(kestrun_windows_path "$work/installed")
         KESTRUN_E2E_CLIENT_EXE=$work/installed/kestrun.exe
         [ -s "$KESTRUN_E2E_CLIENT_EXE" ] || { echo "the installer put no kestrun.exe into $work/installed" >&2; exit 1; }
     fi
 fi
-KESTRUN_E2E_CLIENT=$(windows_path "$KESTRUN_E2E_CLIENT_EXE") \
-KESTRUN_E2E_GAME=$(windows_path "$KESTRUN_E2E_GAME_EXE") \
-KESTRUN_E2E_WORK=$(windows_path "$work/games") \
+KESTRUN_E2E_CLIENT=$(kestrun_windows_path "$KESTRUN_E2E_CLIENT_EXE") \
+KESTRUN_E2E_GAME=$(kestrun_windows_path "$KESTRUN_E2E_GAME_EXE") \
+KESTRUN_E2E_WORK=$(kestrun_windows_path "$work/games") \
 KESTRUN_E2E_BROWSER="$work/browser" \
-KESTRUN_E2E_BROWSER_LOG=$(windows_path "$work/browser.log") \
+KESTRUN_E2E_BROWSER_LOG=$(kestrun_windows_path "$work/browser.log") \
     wine "$KESTRUN_E2E_DRIVER" --gtest_filter="$filter"

@@ -1,6 +1,6 @@
 #include "ui_pump.h"
 
-#include "../common/poll_until.h"
+#include "poll_until.h"
 #include "server/server_request.h"
 
 namespace {
@@ -47,6 +47,10 @@ DeliveryWindow::~DeliveryWindow() {
 
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     return pollUntil(done, timeout, [] { pumpOnce(10); });
+}
+
+bool requestsReleased(std::chrono::milliseconds timeout) {
+    return pumpUntil([] { return ServerRequest::requestsAlive() == 0; }, timeout);
 }
 
 void pumpFor(std::chrono::milliseconds duration) {
