@@ -28,7 +28,8 @@ struct SiteAnswer {
 class Site {
 public:
     // fillMetrics adds what lives outside the site (connections, rate limits) to /metrics.
-    // Throws DownloadsError if the downloads folder can't be opened.
+    // Throws DownloadsError if the downloads folder or that of the clients made for
+    // --public-url can't be opened.
     Site(const LobbyConfig& config, const RaceLists& lists, LobbyMetrics& metrics,
          std::function<void(LobbyMetrics::Snapshot&, std::int64_t now)> fillMetrics);
     ~Site();
@@ -51,12 +52,15 @@ private:
     HttpResponse website(std::int64_t now);
     std::optional<HttpResponse> metricsPage(const PeerAddress& client, std::int64_t now);
     std::optional<HttpResponse> download(std::string_view name);
+    // One of the clients made for --public-url.
+    bool isBuild(std::string_view name) const;
 
     const LobbyConfig& config_;
     const RaceLists& lists_;
     LobbyMetrics& metrics_;
     std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics_;
     std::unique_ptr<Downloads> downloads_;
+    std::unique_ptr<Downloads> builds_;
     mutable std::mutex statsMutex_;  // held only to copy or swap the pointer
     std::shared_ptr<const StatsBodies> stats_;
 };
