@@ -8,6 +8,7 @@
 
 #include "race_store.h"
 #include "wire.h"
+#include "wire/site_slot.h"
 
 namespace lobby {
 namespace {
@@ -61,7 +62,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     static const std::map<std::string, CommandLine::Mode> kSubcommands = {
         {"seed", CommandLine::Mode::Seed},
         {"races", CommandLine::Mode::Races},
-        {"remove", CommandLine::Mode::Remove}};
+        {"remove", CommandLine::Mode::Remove},
+        {"client", CommandLine::Mode::Client}};
     if (!args.empty())
         if (auto sub = kSubcommands.find(args[0]); sub != kSubcommands.end()) {
             cl.mode = sub->second;
@@ -83,7 +85,25 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         c.dbPath = v;
         return !v.empty();
     };
-    if (cl.mode == CommandLine::Mode::Races) {
+    // Empty leaves it off, as an empty LOBBY_PUBLIC_URL does; what is wrong with any other
+    // value is said once all options are read.
+    auto publicUrl = [&](const std::string& v) {
+        c.publicUrl = v;
+        return true;
+    };
+    auto clientsDir = [&](const std::string& v) {
+        c.clientsDir = v;
+        return !v.empty();
+    };
+    if (cl.mode == CommandLine::Mode::Client) {
+        options.erase("--db");
+        options["--public-url"] = publicUrl;
+        options["--clients"] = clientsDir;
+        options["--out"] = [&](const std::string& v) {
+            cl.clientOut = v;
+            return !v.empty();
+        };
+    } else if (cl.mode == CommandLine::Mode::Races) {
         // --db only
     } else if (cl.mode == CommandLine::Mode::Remove) {
         options["--game"] = [&](const std::string& v) {
@@ -108,6 +128,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             if (minutes) c.raceTtlSeconds = *minutes * 60;
             return minutes.has_value();
         };
+        options["--history-days"] = number(c.historyDays, 1, 3650);
         options["--max-races"] = number(c.maxRaces, 1, 100000);
         options["--rate-limit"] = number(c.rateLimit, 0, 1000000);
         options["--max-query"] = number(c.maxQuery, 64, 8192);
@@ -148,6 +169,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             c.downloadsDir = v;
             return !v.empty();
         };
+        options["--public-url"] = publicUrl;
+        options["--clients"] = clientsDir;
         options["--sweep-seconds"] = [&](const std::string& v) {
             auto seconds = parseNumber(v, 1, 3600);
             if (seconds) c.sweepInterval = std::chrono::seconds(*seconds);
@@ -180,6 +203,11 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
     if (cl.mode == CommandLine::Mode::Remove && (cl.removeGame.empty() || !cl.removeIp))
         return {std::nullopt, "remove needs --game NFS4|NFS5 and --ip ADDRESS"};
+    if (cl.mode == CommandLine::Mode::Client && (c.publicUrl.empty() || cl.clientOut.empty()))
+        return {std::nullopt, "client needs --public-url URL and --out DIR"};
+    if (!c.publicUrl.empty())
+        if (auto problem = siteUrlProblem(c.publicUrl))
+            return {std::nullopt, "--public-url " + c.publicUrl + ": the address " + *problem};
     return {cl, ""};
 }
 
@@ -188,6 +216,7 @@ std::string usageText() {
        kestrun-lobby seed [--db PATH] [--races N] [--game NFS4|NFS5]
        kestrun-lobby races [--db PATH]
        kestrun-lobby remove [--db PATH] --game NFS4|NFS5 --ip A.B.C.D
+       kestrun-lobby client --public-url URL --out DIR [--clients DIR]
        kestrun-lobby --version
 
 Serves the Kestrun race lobby: the client's endpoint /server/server.php and the lobby's
@@ -200,6 +229,8 @@ Options:
                         IPv4 clients; port 0 picks a free port)
   --db PATH             SQLite database (default kestrun-lobby.db; :memory: keeps nothing)
   --race-ttl MINUTES    a race disappears this long after it was announced (default 60)
+  --history-days N      /stats's history forgets a race this long after it ended (default
+                        90); it keeps when races were open, never who hosted them
   --max-races N         races per game (default 1000)
   --rate-limit N        requests per client address per minute (default 120; 0: no limit)
   --max-query BYTES     longest query string accepted (default 512)
@@ -215,8 +246,17 @@ Options:
   --proxy-header NAME   the header in which that proxy passes the client's address
                         (default X-Forwarded-For; its last item counts)
   --client-url URL      where the website tells players to get the client
+  --public-url URL      the address players reach the lobby at, http://HOST[:PORT]/: the
+                        lobby then offers under /download/ the Windows clients for it
+                        (kestrun.exe, kestrun-x86.exe, their installers kestrun-setup.exe
+                        and kestrun-setup-x86.exe when makensis is installed, SHA256SUMS),
+                        made at start into the folder "clients" beside the database and
+                        kept until the address or the packaged clients change
+  --clients DIR         the packaged clients it makes them from (default
+                        /usr/share/kestrun-lobby)
   --downloads DIR       serves the files of DIR under /download/ (no listing, no
-                        subfolders); the website links the client builds found there
+                        subfolders), before those of --public-url; the website links the
+                        client builds found there
   --block-list FILE     addresses and words kept out, one a line: an IPv4 or IPv6 address
                         or CIDR range (may not announce races; their races are hidden), or
                         "word: TEXT" (race names may not contain it, in any case); '#'
@@ -236,6 +276,8 @@ races: lists every race in the database, one a line: game, host address, created
 name. remove: withdraws the race of that address from that game's list. Both work on the
 database of a running lobby, which shows the change within a few seconds, as it does
 seeded races.
+
+client: writes into DIR the files that --public-url offers, for serving them elsewhere.
 )";
 }
 
