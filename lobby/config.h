@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "client_builds.h"
 #include "http_server.h"
 
 namespace lobby {
@@ -15,6 +17,7 @@ struct LobbyConfig : HttpLimits {
     int port = 8080;  // 0: any free port
     std::string dbPath = "kestrun-lobby.db";
     std::int64_t raceTtlSeconds = 60 * 60;
+    std::int64_t historyDays = 90;  // how long the history keeps a race after it ended
     std::size_t maxRaces = 1000;  // per game
     int rateLimit = 120;          // requests per address per minute; 0: none
     std::size_t maxQuery = 512;   // bytes of the raw query string
@@ -25,6 +28,12 @@ struct LobbyConfig : HttpLimits {
     std::string blockListPath;  // empty: nothing is blocked
     enum class Metrics { Off, Loopback, On } metrics = Metrics::Loopback;  // who may read /metrics
     std::string downloadsDir;   // empty: nothing under /download/
+    std::string publicUrl;      // empty: no clients for this lobby's address
+    std::string clientsDir = kPackagedClientsDir;
+    // Set by whoever made the clients for publicUrl: the folder that holds them, and their
+    // names; served under /download/ after downloadsDir.
+    std::string clientBuildsDir;
+    std::vector<std::string> clientBuilds;
     // How often the database is checked for changes made by another process.
     std::chrono::milliseconds changePoll{2000};
     // Seconds since 1970 UTC; the system clock when empty.

@@ -12,6 +12,7 @@
 
 #include "race_store.h"
 #include "wire.h"
+#include "wire/site_slot.h"
 
 namespace lobby {
 namespace {
@@ -100,7 +101,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     static const std::map<std::string, CommandLine::Mode> kSubcommands = {
         {"seed", CommandLine::Mode::Seed},
         {"races", CommandLine::Mode::Races},
-        {"remove", CommandLine::Mode::Remove}};
+        {"remove", CommandLine::Mode::Remove},
+        {"client", CommandLine::Mode::Client}};
     auto first = args.begin();
     if (first != args.end())
         if (auto sub = kSubcommands.find(*first); sub != kSubcommands.end()) {
@@ -122,7 +124,19 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
                if (!set(v)) throw BadValue{name, v};
            })->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     };
-    option("--db", text(c.dbPath, notEmpty));
+    // Empty leaves it off, as an empty LOBBY_PUBLIC_URL does; what is wrong with any other
+    // value is said once all options are read.
+    auto publicUrl = [&](const std::string& v) {
+        c.publicUrl = v;
+        return true;
+    };
+    if (cl.mode == CommandLine::Mode::Client) {
+        option("--public-url", publicUrl);
+        option("--clients", text(c.clientsDir, notEmpty));
+        option("--out", text(cl.clientOut, notEmpty));
+    } else {
+        option("--db", text(c.dbPath, notEmpty));
+    }
     if (cl.mode == CommandLine::Mode::Remove) {
         option("--game", text(cl.removeGame, isGame));
         option("--ip", [&](const std::string& v) {
@@ -143,6 +157,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             if (minutes) c.raceTtlSeconds = *minutes * 60;
             return minutes.has_value();
         });
+        option("--history-days", number(c.historyDays, 1, 3650));
         option("--max-races", number(c.maxRaces, 1, 100000));
         option("--rate-limit", number(c.rateLimit, 0, 1000000));
         option("--max-query", number(c.maxQuery, 64, 8192));
@@ -166,6 +181,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             return it != kValues.end();
         });
         option("--downloads", text(c.downloadsDir, notEmpty));
+        option("--public-url", publicUrl);
+        option("--clients", text(c.clientsDir, notEmpty));
         option("--sweep-seconds", seconds(c.sweepInterval, 3600));
     }
 
@@ -191,6 +208,11 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
     if (cl.mode == CommandLine::Mode::Remove && (cl.removeGame.empty() || !cl.removeIp))
         return {std::nullopt, "remove needs --game NFS4|NFS5 and --ip ADDRESS"};
+    if (cl.mode == CommandLine::Mode::Client && (c.publicUrl.empty() || cl.clientOut.empty()))
+        return {std::nullopt, "client needs --public-url URL and --out DIR"};
+    if (!c.publicUrl.empty())
+        if (auto problem = siteUrlProblem(c.publicUrl))
+            return {std::nullopt, "--public-url " + c.publicUrl + ": the address " + *problem};
     return {cl, ""};
 }
 
@@ -199,6 +221,7 @@ std::string usageText() {
        kestrun-lobby seed [--db PATH] [--races N] [--game NFS4|NFS5]
        kestrun-lobby races [--db PATH]
        kestrun-lobby remove [--db PATH] --game NFS4|NFS5 --ip A.B.C.D
+       kestrun-lobby client --public-url URL --out DIR [--clients DIR]
        kestrun-lobby --version
 
 Serves the Kestrun race lobby: the client's endpoint /server/server.php and the lobby's
@@ -211,6 +234,8 @@ Options:
                         IPv4 clients; port 0 picks a free port)
   --db PATH             SQLite database (default kestrun-lobby.db; :memory: keeps nothing)
   --race-ttl MINUTES    a race disappears this long after it was announced (default 60)
+  --history-days N      /stats's history forgets a race this long after it ended (default
+                        90); it keeps when races were open, never who hosted them
   --max-races N         races per game (default 1000)
   --rate-limit N        requests per client address per minute (default 120; 0: no limit)
   --max-query BYTES     longest query string accepted (default 512)
@@ -226,14 +251,27 @@ Options:
   --proxy-header NAME   the header in which that proxy passes the client's address
                         (default X-Forwarded-For; its last item counts)
   --client-url URL      where the website tells players to get the client
+  --public-url URL      the address players reach the lobby at, http://HOST[:PORT]/: the
+                        lobby then offers under /download/ the Windows clients for it
+                        (kestrun.exe, kestrun-x86.exe, their installers kestrun-setup.exe
+                        and kestrun-setup-x86.exe when makensis is installed, SHA256SUMS),
+                        made at start into the folder "clients" beside the database and
+                        kept until the address or the packaged clients change
+  --clients DIR         the packaged clients it makes them from (default
+                        /usr/share/kestrun-lobby)
   --downloads DIR       serves the files of DIR under /download/ (no listing, no
-                        subfolders); the website links the client builds found there
+                        subfolders), before those of --public-url; the website links the
+                        client builds found there
   --block-list FILE     addresses and words kept out, one a line: an IPv4 or IPv6 address
                         or CIDR range (may not announce races; their races are hidden), or
                         "word: TEXT" (race names may not contain it, in any case); '#'
                         starts a comment. A bad line stops the lobby at start; on SIGHUP it
                         is reported and the previous list stays
   --metrics WHO         who may read /metrics (Prometheus): off, loopback (default) or on
+  --notify KIND:URL     posts each newly announced race to this webhook; KIND is discord,
+                        slack (also Mattermost, Rocket.Chat) or json (the race as
+                        /races.json shows it, with "event"); may be given several times
+  --notify-ca FILE      PEM certificates trusted for webhooks besides the system's
   --sweep-seconds N     how often expired races are removed (default 30)
   --help                this text
   --version             the lobby's version
@@ -247,6 +285,8 @@ races: lists every race in the database, one a line: game, host address, created
 name. remove: withdraws the race of that address from that game's list. Both work on the
 database of a running lobby, which shows the change within a few seconds, as it does
 seeded races.
+
+client: writes into DIR the files that --public-url offers, for serving them elsewhere.
 )";
 }
 

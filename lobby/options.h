@@ -11,7 +11,7 @@
 namespace lobby {
 
 struct CommandLine {
-    enum class Mode { Serve, Seed, Races, Remove, Help, Version };
+    enum class Mode { Serve, Seed, Races, Remove, Client, Help, Version };
     Mode mode = Mode::Serve;
     LobbyConfig config;
     int seedRaces = 20;
@@ -22,6 +22,7 @@ struct CommandLine {
     }();
     std::string removeGame;          // remove: both are required
     std::optional<std::uint32_t> removeIp;
+    std::string clientOut;           // client: required, like --public-url
 };
 
 struct ParsedCommandLine {

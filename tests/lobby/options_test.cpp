@@ -12,7 +12,8 @@ TEST(LobbyOptions, ValuesAreTakenInBothForms) {
                                     "--max-races=7", "--rate-limit", "0", "--max-query", "100",
                                     "--threads", "3", "--trusted-proxy", "10.0.0.1",
                                     "--proxy-header", "X-Real-IP", "--client-url",
-                                    "https://example.org/kestrun", "--sweep-seconds", "2"});
+                                    "https://example.org/kestrun", "--sweep-seconds", "2",
+                                    "--history-days", "7"});
     ASSERT_TRUE(parsed.commandLine) << parsed.error;
     const LobbyConfig& c = parsed.commandLine->config;
     EXPECT_EQ(c.host, "::");
@@ -27,6 +28,7 @@ TEST(LobbyOptions, ValuesAreTakenInBothForms) {
     EXPECT_EQ(c.proxyHeader, "X-Real-IP");
     EXPECT_EQ(c.clientUrl, "https://example.org/kestrun");
     EXPECT_EQ(c.sweepInterval, std::chrono::seconds(2));
+    EXPECT_EQ(c.historyDays, 7);
 }
 
 TEST(LobbyOptions, BadValuesAreRefusedWithTheOptionNamed) {
