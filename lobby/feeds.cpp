@@ -25,8 +25,10 @@ static_assert(std::size(kRefusalNames) == static_cast<std::size_t>(Refusal::Coun
 
 }  // namespace
 
-std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now) {
+std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now,
+                            std::string_view event) {
     nlohmann::ordered_json doc;
+    if (!event.empty()) doc["event"] = event;
     doc["server_time"] = now;
     doc["server_time_utc"] = isoUtc(now);
     auto& races = doc["races"] = nlohmann::ordered_json::object();

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "website.h"
@@ -20,8 +21,10 @@ class Registry;
 namespace lobby {
 
 // {"server_time":…,"server_time_utc":"…","races":{"NFS4":[{"name","host","created",
-// "created_utc"}…],…}}; bytes that are not UTF-8 become U+FFFD.
-std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now);
+// "created_utc"}…],…}}; bytes that are not UTF-8 become U+FFFD. An event, when given, comes
+// first: {"event":…,"server_time":…}.
+std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now,
+                            std::string_view event = {});
 
 // The player-facing refusals, by reason, and the connection-level ones of the HTTP layer.
 enum class Refusal {
