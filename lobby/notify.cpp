@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
@@ -220,7 +221,7 @@ struct Notifier::Impl {
     // Starts the posts that are due; gives how long until the next one may be.
     std::chrono::milliseconds startDue() {
         auto now = Clock::now();
-        auto wait = std::chrono::milliseconds(1000);
+        auto wait = std::chrono::milliseconds(60000);  // announce() and the end wake it anyway
         std::vector<Hook*> starting;
         {
             std::lock_guard lock(mutex);
@@ -336,9 +337,9 @@ namespace {
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
+    if (!in) throw NotifyError("--notify-ca: cannot read " + path);
     std::ostringstream text;
     text << in.rdbuf();
-    if (!in) throw NotifyError("cannot read " + path);
     return text.str();
 }
 
@@ -349,7 +350,8 @@ std::string trustedCertificates(const std::string& caFile) {
     std::unique_ptr<BIO, decltype(&BIO_free)> bio(
         BIO_new_mem_buf(extra.data(), static_cast<int>(extra.size())), BIO_free);
     X509* first = bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr;
-    if (!first) throw NotifyError(caFile + " holds no PEM certificate");
+    ERR_clear_error();
+    if (!first) throw NotifyError("--notify-ca: " + caFile + " holds no PEM certificate");
     X509_free(first);
     std::string blob;
     const char* bundle = curl_version_info(CURLVERSION_NOW)->cainfo;

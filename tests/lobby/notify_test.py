@@ -40,6 +40,11 @@ def main():
     tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     tls.load_cert_chain(cert, key)
 
+    bad_ca = subprocess.run([LOBBY, "--listen", "127.0.0.1:0", "--db", ":memory:", "--notify",
+                             "json:http://127.0.0.1:9/", "--notify-ca", key], capture_output=True, text=True)
+    check(bad_ca.returncode == 1 and "no PEM certificate" in bad_ca.stderr,
+          "a --notify-ca file without a certificate stops the start: " + bad_ca.stderr.strip())
+
     discord, slack = Receiver(), Receiver(context=tls)
     busy, silent = Receiver(first_status=429), Silent()
     lobby = Lobby(LOBBY, "--notify", f"discord:http://127.0.0.1:{discord.port}/api/webhooks/1/x",
