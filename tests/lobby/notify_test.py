@@ -45,13 +45,17 @@ def main():
     check(bad_ca.returncode == 1 and "no PEM certificate" in bad_ca.stderr,
           "a --notify-ca file without a certificate stops the start: " + bad_ca.stderr.strip())
 
+    blocks = os.path.join(tmp, "block-list")
+    with open(blocks, "w") as f:
+        f.write("word: spam\n")
+
     discord, slack = Receiver(), Receiver(context=tls)
     busy, silent = Receiver(first_status=429), Silent()
     lobby = Lobby(LOBBY, "--notify", f"discord:http://127.0.0.1:{discord.port}/api/webhooks/1/x",
                   "--notify", f"slack:https://127.0.0.1:{slack.port}/services/x",
                   "--notify", f"json:http://127.0.0.1:{busy.port}/races",
                   "--notify", f"discord:http://127.0.0.1:{silent.port}/never",
-                  "--notify-ca", cert)
+                  "--notify-ca", cert, "--block-list", blocks)
     plain = Lobby(LOBBY)  # the same lobby without webhooks, for answer times
 
     check(lobby.announce("127.0.0.2", "__Sunday__ cup")[0] == "OK\n", "race announced")
@@ -81,6 +85,7 @@ def main():
             check(body == "OK\n", f"race of {source} announced to the {name} lobby")
     lobby.script("action=racerem&game=NFS4&data=ip:2130706434", "127.0.0.2")
     lobby.announce("127.0.0.2", "__Sunday__ cup")
+    check(lobby.announce("127.0.0.8", "spam race")[0].startswith("ERROR"), "a blocked name is refused")
     check(silent.open > 0, "the post is still open after the requests")
     for name in times:
         print(f"     getip/racelist {name}: median {statistics.median(times[name]) * 1000:.2f} ms, "
@@ -90,8 +95,10 @@ def main():
 
     wait_until(lambda: len(discord.posts) >= 2)
     content = discord.posts[1][2].get("content", "") if len(discord.posts) >= 2 else ""
-    check("5 new races" in content and all(s in content for s in five) and "Sunday" not in content,
-          "five races in one message, the host back within 10 minutes not among them: " + content)
+    check("5 new races" in content and all(s in content for s in five) and "Sunday" not in content
+          and "spam" not in content,
+          "five races in one message; neither the host back within 10 minutes nor the blocked name: "
+          + content)
 
     wait_until(lambda: len(busy.posts) >= 2)
     if len(busy.posts) >= 2:
