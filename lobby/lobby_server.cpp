@@ -177,9 +177,15 @@ struct LobbyServer::Impl final : HttpHandler {
                     rebuildLists(config.clock());
                 });
         });
-        if (config.stopOnSignals && !config.blockListPath.empty())
+        // Reload is run blindly by hosts and their tools: SIGHUP's default action would end
+        // the process, which systemd takes for a clean stop and does not restart.
+        if (config.stopOnSignals)
             http.onSignal(SIGHUP, [this] {
                 writer.post([this] {
+                    if (config.blockListPath.empty()) {
+                        reportProblem("SIGHUP: no --block-list configured, nothing to re-read");
+                        return;
+                    }
                     try {
                         reloadBlockList();
                         reportProblem("block list " + config.blockListPath + " read again");

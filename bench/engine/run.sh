@@ -7,27 +7,23 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 count=${COUNT:-200}
 source scripts/lib/wine-env.sh
+source scripts/lib/lobby.sh
 
 cmake --preset native-release >/dev/null && cmake --build --preset native-release --target kestrun-lobby >/dev/null
 cmake --preset windows-x64 >/dev/null && cmake --build --preset windows-x64 --target bench_getip bench_getip_bare >/dev/null
 kestrun_wine_start
 
 work=$(mktemp -d)
-lobby_pid=""
 cleanup() {
-    [ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null && wait "$lobby_pid" 2>/dev/null
+    kestrun_lobby_stop || true
     kestrun_wine_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-build/native-release/lobby/kestrun-lobby --listen 127.0.0.1:0 --db :memory: --rate-limit 0 \
-    >/dev/null 2>"$work/lobby.err" &
-lobby_pid=$!
-for _ in $(seq 1 200); do grep -q 'listening on' "$work/lobby.err" && break; sleep 0.05; done
-port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/lobby.err")
-[ -n "$port" ] || { echo "lobby did not start" >&2; exit 1; }
-url="http://127.0.0.1:$port/server/server.php"
+kestrun_lobby_start build/native-release/lobby/kestrun-lobby "$work/lobby.err" \
+    --listen 127.0.0.1:0 --db :memory: --rate-limit 0 || { echo "lobby did not start" >&2; exit 1; }
+url="http://127.0.0.1:$kestrun_lobby_port/server/server.php"
 
 # One warm-up request each, so neither side pays its first-connection costs in the figures.
 wine build/windows-x64/bench/engine/bench_getip.exe "$url" 1 >/dev/null

@@ -2,12 +2,12 @@
 # loopback port with seeded races, a Wine session, and reading a Wine process's memory.
 # Source it from the project root after building; then call bench_start_lobby RACES [LOG].
 source scripts/lib/wine-env.sh
+source scripts/lib/lobby.sh
 
 bench_port=$(sed -n 's/^KESTRUN_E2E_PORT:STRING=//p' build/windows-x64/CMakeCache.txt)
 work=$(mktemp -d)
-lobby_pid=""
 bench_cleanup() {
-    if [ -n "$lobby_pid" ]; then kill "$lobby_pid" 2>/dev/null || true; wait "$lobby_pid" 2>/dev/null || true; fi
+    kestrun_lobby_stop || true
     kestrun_wine_stop
     rm -rf "$work"
 }
@@ -15,11 +15,9 @@ trap bench_cleanup EXIT
 
 bench_start_lobby() {  # $1: races per game, $2: where the access log goes (default: nowhere)
     build/native-release/lobby/kestrun-lobby seed --db "$work/lobby.db" --races "$1" >/dev/null
-    build/native-release/lobby/kestrun-lobby --listen "127.0.0.1:$bench_port" --db "$work/lobby.db" \
-        --rate-limit 0 >"${2:-/dev/null}" 2>"$work/lobby.err" &
-    lobby_pid=$!
-    for _ in $(seq 1 200); do grep -q 'listening on' "$work/lobby.err" && break; sleep 0.05; done
-    grep -q 'listening on' "$work/lobby.err" || { cat "$work/lobby.err" >&2; exit 1; }
+    kestrun_lobby_out=${2:-/dev/null} \
+        kestrun_lobby_start build/native-release/lobby/kestrun-lobby "$work/lobby.err" \
+        --listen "127.0.0.1:$bench_port" --db "$work/lobby.db" --rate-limit 0 || exit 1
     kestrun_wine_start
 }
 

@@ -26,20 +26,19 @@ cd "$root"
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target kestrun-lobby >/dev/null
 lobby_bin="$root/build/native-release/lobby/kestrun-lobby"
+source "$root/scripts/lib/lobby.sh"
 
 work=$(mktemp -d /tmp/kestrun-bench-XXXXXX)
-lobby_pid=""
 nginx_pid=""
 cleanup() {
-    [ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null && wait "$lobby_pid" 2>/dev/null
+    kestrun_lobby_stop || true
     [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
 stop_servers() {
-    [ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null && wait "$lobby_pid" 2>/dev/null
+    kestrun_lobby_stop || echo "bench: the lobby exited with $? when stopped" >&2
     [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-    lobby_pid=""
     nginx_pid=""
 }
 
@@ -61,10 +60,10 @@ url_path="/server/server.php?action=racelist&game=NFS4"
 files=$(ulimit -n)
 
 start_lobby() {  # $@: options beyond the listening address and the database
-    "$lobby_bin" --listen 127.0.0.1:0 --db "$work/lobby.db" "$@" >/dev/null 2>"$work/lobby.err" &
-    lobby_pid=$!
-    wait_for "grep -q 'listening on' '$work/lobby.err'"
-    lobby_port=$(sed -n 's/^kestrun-lobby listening on .*:\([0-9]*\)$/\1/p' "$work/lobby.err")
+    kestrun_lobby_start "$lobby_bin" "$work/lobby.err" --listen 127.0.0.1:0 --db "$work/lobby.db" "$@" ||
+        { echo "bench: the lobby did not start"; exit 1; }
+    lobby_pid=$kestrun_lobby_pid
+    lobby_port=$kestrun_lobby_port
     lobby_url="http://127.0.0.1:$lobby_port$url_path"
 }
 

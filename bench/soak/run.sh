@@ -45,7 +45,7 @@ printf '%s\n%s\n' "before ${figures[before]}" "after ${figures[after]}" | awk '
         printf "  %-14s %10s %10s %8s\n", "", "before", "after", "change"
         for (j = 1; j <= n; j++) {
             bb = v["before", k[j]]; aa = v["after", k[j]]
-            printf "  %-14s %10s %10s %7.2f%%\n", k[j], bb, aa, (bb > 0 ? 100 * (aa - bb) / bb : 0)
+            printf "  %-14s %10s %10s %7.2f%%\n", k[j], bb, aa, ((bb > 0) ? 100 * (aa - bb) / bb : 0)
         }
     }'
 echo "  racelist requests the lobby answered: $(grep -c 'action=racelist' "$work/access.log")"
@@ -66,4 +66,4 @@ while IFS= read -r -u "${LOOP[0]}" line; do
 done
 wait "$loop_pid" || true
 awk -v b="$loop_before" -v a="$loop_after" \
-    'BEGIN { printf "  %-14s %10s %10s %7.2f%%\n", "private_kib", b, a, (b > 0 ? 100 * (a - b) / b : 0) }'
+    'BEGIN { printf "  %-14s %10s %10s %7.2f%%\n", "private_kib", b, a, ((b > 0) ? 100 * (a - b) / b : 0) }'

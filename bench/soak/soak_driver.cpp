@@ -127,7 +127,7 @@ long long fileSize(const std::string& path) {
 bool refresh(const KestrunClient& client, const RECT& button, const std::string& log) {
     const long long before = fileSize(log);
     clickAt(button);
-    return waitFor([&] { return fileSize(log) > before; }) && client.waitForStatus(kRetrieved);
+    return pollUntil([&] { return fileSize(log) > before; }) && client.waitForStatus(kRetrieved);
 }
 
 }  // namespace

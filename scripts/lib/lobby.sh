@@ -4,6 +4,7 @@
 # sets kestrun_lobby_pid and kestrun_lobby_port (the port it reports, so --listen HOST:0 works);
 # returns 1, with the log on standard error, when it exits or does not listen within 20 s.
 #   kestrun_lobby_stop                               SIGTERM, wait; returns the lobby's exit code
+# Both hold under `set -e` in the caller: a lobby that is already gone is no error here.
 kestrun_lobby_pid=""
 kestrun_lobby_port=""
 kestrun_lobby_out=${kestrun_lobby_out:-/dev/null}
@@ -21,7 +22,7 @@ kestrun_lobby_start() {
         sleep 0.05
     done
     cat "$errlog" >&2
-    kill "$kestrun_lobby_pid" 2>/dev/null && wait "$kestrun_lobby_pid" 2>/dev/null
+    { kill "$kestrun_lobby_pid" && wait "$kestrun_lobby_pid"; } 2>/dev/null || true
     kestrun_lobby_pid=""
     return 1
 }
@@ -29,7 +30,7 @@ kestrun_lobby_start() {
 kestrun_lobby_stop() {
     [ -n "$kestrun_lobby_pid" ] || return 0
     local rc=0
-    kill -TERM "$kestrun_lobby_pid" 2>/dev/null
+    kill -TERM "$kestrun_lobby_pid" 2>/dev/null || true
     wait "$kestrun_lobby_pid" 2>/dev/null || rc=$?
     kestrun_lobby_pid=""
     return "$rc"

@@ -5,10 +5,10 @@
 #   website_test.sh LOBBY_BINARY SCREENSHOT_PATH
 set -uo pipefail
 lobby=$1 screenshot=$2
+source "$(dirname "$0")/../../scripts/lib/lobby.sh"
 work=$(mktemp -d)
-pid=""
 cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    kestrun_lobby_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -22,15 +22,9 @@ mkdir "$work/downloads"
 for file in kestrun.exe kestrun-setup.exe kestrun-x86.exe kestrun-setup-x86.exe SHA256SUMS; do
     printf 'MZ' >"$work/downloads/$file"
 done
-"$lobby" --listen 127.0.0.1:0 --db "$work/l.db" --downloads "$work/downloads" \
-    >/dev/null 2>"$work/err" &
-pid=$!
-for _ in $(seq 100); do
-    port=$(sed -n 's/^kestrun-lobby listening on 127.0.0.1:\([0-9]*\)$/\1/p' "$work/err")
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-[ -n "${port:-}" ] || fail "lobby did not start: $(cat "$work/err")"
+kestrun_lobby_start "$lobby" "$work/err" --listen 127.0.0.1:0 --db "$work/l.db" --downloads "$work/downloads" ||
+    fail "lobby did not start"
+port=$kestrun_lobby_port
 
 browser=(chromium --headless --no-sandbox --disable-gpu --no-first-run --disable-extensions
          --user-data-dir="$work/profile")

@@ -8,7 +8,8 @@
 
 inline void shortSleep() { std::this_thread::sleep_for(std::chrono::milliseconds(5)); }
 
-inline bool pollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
+inline bool pollUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(20),
                       const std::function<void()>& pause = shortSleep) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {

@@ -115,25 +115,26 @@ TEST(ReverseRows, SwapsEndsAndLeavesShortOrdersAlone) {
 
 TEST(SortRowsByColumn, SecondClickReversesThirdRestoresAndAFreshListIsNewestFirst) {
     std::vector<RaceEntry> races = {race("b", 2, 10), race("c", 3, 30), race("a", 1, 20)};
+    struct Click {
+        int column;
+        int sortColumn;
+        Order order;
+    };
+    const Click clicks[] = {
+        {2, 3, {1, 2, 0}},  // a fresh list: newest first
+        {2, 3, {0, 2, 1}},  // reversed
+        {0, 1, {2, 0, 1}},
+        {0, 1, {1, 0, 2}},  // reversed
+        {0, 1, {2, 0, 1}},  // and back
+        {1, 2, {2, 0, 1}},
+    };
     Order order;
-    int sortColumn = sortRowsByColumn(races, order, 0, 2);
-    EXPECT_EQ(sortColumn, 3);
-    EXPECT_EQ(order, (Order{1, 2, 0}));
-    sortColumn = sortRowsByColumn(races, order, sortColumn, 2);
-    EXPECT_EQ(sortColumn, 3);
-    EXPECT_EQ(order, (Order{0, 2, 1}));
-
-    sortColumn = sortRowsByColumn(races, order, sortColumn, 0);
-    EXPECT_EQ(sortColumn, 1);
-    EXPECT_EQ(order, (Order{2, 0, 1}));
-    sortColumn = sortRowsByColumn(races, order, sortColumn, 0);
-    EXPECT_EQ(order, (Order{1, 0, 2}));
-    sortColumn = sortRowsByColumn(races, order, sortColumn, 0);
-    EXPECT_EQ(sortColumn, 1);
-    EXPECT_EQ(order, (Order{2, 0, 1}));
-    sortColumn = sortRowsByColumn(races, order, sortColumn, 1);
-    EXPECT_EQ(sortColumn, 2);
-    EXPECT_EQ(order, (Order{2, 0, 1}));
+    int sortColumn = 0;
+    for (const Click& click : clicks) {
+        sortColumn = sortRowsByColumn(races, order, sortColumn, click.column);
+        EXPECT_EQ(sortColumn, click.sortColumn) << "after a click on column " << click.column;
+        EXPECT_EQ(order, click.order) << "after a click on column " << click.column;
+    }
 
     Order none;
     EXPECT_EQ(sortRowsByColumn({}, none, 0, 1), 2);

@@ -15,9 +15,7 @@ namespace {
 bool pointerOver(HWND target, POINT p) {
     HWND under = WindowFromPoint(p);
     if (under == target) return true;
-    char cls[16] = {};
-    GetClassNameA(under, cls, sizeof cls);
-    bool groupBox = lstrcmpiA(cls, "Button") == 0 &&
+    bool groupBox = lstrcmpiA(windowClass(under).c_str(), "Button") == 0 &&
                     (GetWindowLongA(under, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
     RECT r{};
     return groupBox && GetWindowRect(target, &r) && PtInRect(&r, p);
@@ -44,7 +42,7 @@ void clickAt(const RECT& r, HWND target) {
     input[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
     // The pointer first, as a hand moves the mouse before pressing; press once it is there.
     SendInput(1, &input[0], sizeof(INPUT));
-    waitFor(
+    pollUntil(
         [&] {
             POINT now{};
             return GetCursorPos(&now) && now.x == p.x && now.y == p.y &&
@@ -62,7 +60,7 @@ void bringToFront(HWND window) {
     HWND top = GetAncestor(window, GA_ROOT);
     if (GetForegroundWindow() == top) return;
     SetForegroundWindow(top);
-    waitFor([&] { return GetForegroundWindow() == top; }, 5s);
+    pollUntil([&] { return GetForegroundWindow() == top; }, 5s);
 }
 
 void clickWindow(HWND window) {
@@ -117,7 +115,7 @@ KestrunClient::~KestrunClient() {
 std::string KestrunClient::status() const { return controlText(window_, IDC_STATUS); }
 
 bool KestrunClient::waitForStatus(const std::string& text, std::chrono::milliseconds timeout) const {
-    if (waitFor([&] { return status() == text; }, timeout)) return true;
+    if (pollUntil([&] { return status() == text; }, timeout)) return true;
     std::fprintf(stderr, "status \"%s\" while waiting for \"%s\"; %s\n", status().c_str(), text.c_str(),
                  describeInput().c_str());
     return false;
@@ -173,9 +171,7 @@ struct PageSearch {
     HWND found = nullptr;
 };
 BOOL CALLBACK visiblePage(HWND child, LPARAM param) {
-    char name[16] = {};
-    GetClassNameA(child, name, sizeof name);
-    if (std::string(name) == "#32770" && IsWindowVisible(child)) {
+    if (windowClass(child) == "#32770" && IsWindowVisible(child)) {
         reinterpret_cast<PageSearch*>(param)->found = child;
         return FALSE;
     }
@@ -214,6 +210,11 @@ HWND KestrunClient::waitForDialog(const std::string& caption, std::chrono::milli
     return waitForTopLevel(info_.dwProcessId, "#32770", caption, timeout);
 }
 
+HWND KestrunClient::openDialog(int controlId, const std::string& caption) const {
+    click(controlId);
+    return waitForDialog(caption);
+}
+
 std::string KestrunClient::describeInput() const {
     POINT cursor{};
     GetCursorPos(&cursor);
@@ -231,32 +232,12 @@ std::string KestrunClient::takeError(std::chrono::milliseconds timeout) const {
     if (!box) return "(no error box; " + describeInput() + ")";
     std::string text = messageBoxText(box);
     clickWindow(GetDlgItem(box, IDOK));
-    waitFor([&] { return windowGone(box); });
+    pollUntil([&] { return windowGone(box); });
     return text;
 }
 
-namespace {
-struct BoxCount {
-    DWORD processId;
-    int count;
-};
-BOOL CALLBACK countErrorBox(HWND window, LPARAM param) {
-    auto& c = *reinterpret_cast<BoxCount*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char name[16] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (pid == c.processId && IsWindowVisible(window) && std::string(name) == "#32770" &&
-        windowText(window) == "Error")
-        ++c.count;
-    return TRUE;
-}
-}  // namespace
-
 int KestrunClient::errorBoxCount() const {
-    BoxCount c{info_.dwProcessId, 0};
-    EnumWindows(countErrorBox, reinterpret_cast<LPARAM>(&c));
-    return c.count;
+    return static_cast<int>(topLevelWindows(info_.dwProcessId, "#32770", "Error").size());
 }
 
 bool KestrunClient::waitForExit(DWORD& exitCode, std::chrono::milliseconds timeout) const {

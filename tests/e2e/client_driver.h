@@ -43,6 +43,8 @@ public:
 
     // A visible dialog of the client with this caption (message boxes are "Error").
     HWND waitForDialog(const std::string& caption, std::chrono::milliseconds timeout = 20s) const;
+    // A click on the button, then the dialog it opens (nullptr if none came).
+    HWND openDialog(int controlId, const std::string& caption) const;
     int errorBoxCount() const;
     std::string describeInput() const;  // where the pointer and the focus are, for failures
     // The text of the topmost error box, which is then closed with its OK button.

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "client_driver.h"
+#include "lobby_queries.h"
 #include "res/resource.h"
+#include "wine_registry.h"
 #include "wire/text_rules.h"
 
 namespace {
@@ -54,7 +56,7 @@ struct LobbyRace {
 };
 
 std::vector<LobbyRace> lobbyRaces(const std::string& game) {
-    std::istringstream body(lobbyGet("action=racelist&game=" + game));
+    std::istringstream body(lobbyGet(raceListQuery(game)));
     std::string line;
     std::vector<LobbyRace> races;
     std::getline(body, line);  // OK
@@ -90,24 +92,12 @@ void removeAppPaths() {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kAppPaths) + "Porsche.exe").c_str());
 }
 
-// Without a window manager Wine waits up to two seconds for one whenever a managed window
-// closes; the client's windows close at once when Wine keeps them to itself.
-void keepWindowsUnmanaged(const std::string& exePath) {
-    std::string exe = exePath.substr(exePath.find_last_of("\\/") + 1);
-    std::string path = "Software\\Wine\\AppDefaults\\" + exe + "\\X11 Driver";
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-        ERROR_SUCCESS) {
-        RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-        RegCloseKey(key);
-    }
-}
-
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(env("KESTRUN_E2E_CLIENT").empty()) << "run through run_e2e.sh";
-        keepWindowsUnmanaged(env("KESTRUN_E2E_CLIENT"));
+        const std::string client = env("KESTRUN_E2E_CLIENT");
+        ASSERT_FALSE(client.empty()) << "run through run_e2e.sh";
+        keepWindowsUnmanaged(client.substr(client.find_last_of("\\/") + 1));
         removeAppPaths();
     }
     void TearDown() override { removeAppPaths(); }
@@ -169,10 +159,10 @@ TEST_F(EndToEnd, StartUpShowsTheNfs4ListNewestFirst) {
     std::vector<std::string> ascending;
     for (const auto& race : lobby) ascending.push_back(race.name);
     std::sort(ascending.begin(), ascending.end());
-    EXPECT_TRUE(waitFor([&] { return names(client->rows()) == ascending; }));
+    EXPECT_TRUE(pollUntil([&] { return names(client->rows()) == ascending; }));
     client->clickColumnHeader(0);
     std::vector<std::string> descending(ascending.rbegin(), ascending.rend());
-    EXPECT_TRUE(waitFor([&] { return names(client->rows()) == descending; }));
+    EXPECT_TRUE(pollUntil([&] { return names(client->rows()) == descending; }));
 
     client->click(IDC_EXIT);
     expectExitCodeZero(*client);
@@ -184,17 +174,17 @@ TEST_F(EndToEnd, SwitchingToNfs5FetchesItsListOnce) {
     client->selectTab(1);
     ASSERT_TRUE(client->waitForStatus("Retrieved NFS5 race list from server.")) << client->status();
     std::vector<LobbyRace> lobby = lobbyRaces("NFS5");
-    ASSERT_TRUE(waitFor([&] { return client->rows().size() == lobby.size(); }));
+    ASSERT_TRUE(pollUntil([&] { return client->rows().size() == lobby.size(); }));
     EXPECT_EQ(client->roomCount(), std::to_string(lobby.size()));
 
     // A race announced now is not seen by switching back and forth: no second fetch.
-    ASSERT_EQ(lobbyGet("action=raceadd&game=NFS5&data=name:Late%20arrival;ip:2130706433").substr(0, 2), "OK");
+    ASSERT_EQ(lobbyGet(raceAddQuery("NFS5", "Late%20arrival", "2130706433")).substr(0, 2), "OK");
     HWND nfs5Page = client->page();
     client->selectTab(0);
-    ASSERT_TRUE(waitFor([&] { return client->page() != nfs5Page && client->page() != nullptr; }));
+    ASSERT_TRUE(pollUntil([&] { return client->page() != nfs5Page && client->page() != nullptr; }));
     EXPECT_EQ(client->status(), "Retrieved NFS5 race list from server.");  // NFS4 is not fetched again
     client->selectTab(1);
-    ASSERT_TRUE(waitFor([&] { return client->page() == nfs5Page; }));
+    ASSERT_TRUE(pollUntil([&] { return client->page() == nfs5Page; }));
     EXPECT_EQ(client->status(), "Retrieved NFS5 race list from server.");
     EXPECT_FALSE(hasRace(lobbyRaces("NFS4"), "Late arrival"));
     auto shown = names(client->rows());
@@ -202,7 +192,7 @@ TEST_F(EndToEnd, SwitchingToNfs5FetchesItsListOnce) {
 
     // "Refresh List" does fetch it.
     client->click(IDC_REFRESH);
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(pollUntil([&] {
         auto now = names(client->rows());
         return std::count(now.begin(), now.end(), "Late arrival") == 1;
     }));
@@ -213,14 +203,13 @@ TEST_F(EndToEnd, AddingARaceThroughTheDialogAndRemovingIt) {
     auto client = startWithList();
     ASSERT_TRUE(client->started());
 
-    client->click(IDC_ADD_RACE);
-    HWND dialog = client->waitForDialog("Add race");
+    HWND dialog = client->openDialog(IDC_ADD_RACE, "Add race");
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(controlText(dialog, IDC_INPUT_PROMPT), "Race name:");
     HWND edit = GetDlgItem(dialog, IDC_INPUT_TEXT);
     clickWindow(edit);
     typeKeys("Bad.Name");
-    ASSERT_TRUE(waitFor([&] { return windowText(edit) == "Bad.Name"; }));
+    ASSERT_TRUE(pollUntil([&] { return windowText(edit) == "Bad.Name"; }));
     pressVirtualKey(VK_RETURN);
     EXPECT_EQ(client->takeError(), "Only alphanumeric characters are allowed.");
     ASSERT_TRUE(IsWindowVisible(dialog));
@@ -230,11 +219,11 @@ TEST_F(EndToEnd, AddingARaceThroughTheDialogAndRemovingIt) {
     pressVirtualKey(VK_END);
     for (int i = 0; i < 8; ++i) pressVirtualKey(VK_BACK);
     typeKeys("E2E Race's run_1");
-    ASSERT_TRUE(waitFor([&] { return windowText(edit) == "E2E Race's run_1"; })) << windowText(edit);
+    ASSERT_TRUE(pollUntil([&] { return windowText(edit) == "E2E Race's run_1"; })) << windowText(edit);
     clickWindow(GetDlgItem(dialog, IDOK));
-    ASSERT_TRUE(waitFor([&] { return windowGone(dialog); }));
+    ASSERT_TRUE(pollUntil([&] { return windowGone(dialog); }));
 
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(pollUntil([&] {
         auto rows = client->rows();
         return !rows.empty() && rows[0][0] == "E2E Race's run_1";
     })) << "the new race is not the newest row";
@@ -244,7 +233,7 @@ TEST_F(EndToEnd, AddingARaceThroughTheDialogAndRemovingIt) {
     EXPECT_FALSE(hasRace(lobbyRaces("NFS5"), "E2E Race's run_1"));
 
     client->click(IDC_REMOVE_RACE);
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(pollUntil([&] {
         auto now = names(client->rows());
         return std::count(now.begin(), now.end(), "E2E Race's run_1") == 0 && !now.empty();
     }));
@@ -257,13 +246,12 @@ TEST_F(EndToEnd, SettingsShowsTheAddressTheLobbySees) {
     ASSERT_TRUE(client->started());
     std::string shown;
     // The lookup may still be on its way: "not detected" until it is in.
-    ASSERT_TRUE(waitFor([&] {
-        client->click(IDC_SETTINGS);
-        HWND settings = client->waitForDialog("Settings");
+    ASSERT_TRUE(pollUntil([&] {
+        HWND settings = client->openDialog(IDC_SETTINGS, "Settings");
         if (!settings) return false;
         shown = controlText(settings, IDC_SETTINGS_IP);
         clickWindow(GetDlgItem(settings, IDOK));
-        waitFor([&] { return windowGone(settings); });
+        pollUntil([&] { return windowGone(settings); });
         return shown != "not detected";
     }));
     EXPECT_EQ(shown, "127.0.0.1");
@@ -272,13 +260,12 @@ TEST_F(EndToEnd, SettingsShowsTheAddressTheLobbySees) {
 TEST_F(EndToEnd, AboutShowsTheSiteAndClosesWithEnter) {
     auto client = startWithList();
     ASSERT_TRUE(client->started());
-    client->click(IDC_ABOUT);
-    HWND about = client->waitForDialog("About");
+    HWND about = client->openDialog(IDC_ABOUT, "About");
     ASSERT_NE(about, nullptr);
     EXPECT_FALSE(IsWindowEnabled(client->window()));  // modal: the main window waits
     pressVirtualKey(VK_RETURN);
-    EXPECT_TRUE(waitFor([&] { return windowGone(about); }));
-    EXPECT_TRUE(waitFor([&] { return IsWindowEnabled(client->window()) != FALSE; }));
+    EXPECT_TRUE(pollUntil([&] { return windowGone(about); }));
+    EXPECT_TRUE(pollUntil([&] { return IsWindowEnabled(client->window()) != FALSE; }));
 }
 
 TEST_F(EndToEnd, LaunchGameWithoutAppPathsEntriesSaysSo) {
@@ -300,21 +287,19 @@ TEST_F(EndToEnd, LaunchGameStartsTheInstalledGameInItsFolder) {
     std::string marker = folder + "\\launch.txt";
     DeleteFileA(marker.c_str());
 
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kAppPaths) + "nfsHs.exe").c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(exe.c_str()), exe.size() + 1);
-    RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()), folder.size() + 1);
+    HKEY key = createRegistryKey(HKEY_LOCAL_MACHINE, std::string(kAppPaths) + "nfsHs.exe");
+    ASSERT_NE(key, nullptr);
+    setRegistryText(key, nullptr, exe);
+    setRegistryText(key, "Path", folder);
     RegCloseKey(key);
 
     auto client = startWithList();
     ASSERT_TRUE(client->started());
     client->click(IDC_LAUNCH_GAME);
-    ASSERT_TRUE(waitFor([&] { return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+    ASSERT_TRUE(pollUntil([&] { return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES; }))
         << "the game was not started";
     std::string commandLine, workDir;
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(pollUntil([&] {
         std::ifstream in(marker);
         std::getline(in, commandLine);
         std::getline(in, workDir);
@@ -335,22 +320,20 @@ TEST_F(EndToEnd, WebsiteHandsTheSiteAddressToTheBrowser) {
     std::string recorder = env("KESTRUN_E2E_BROWSER");
     std::string log = env("KESTRUN_E2E_BROWSER_LOG");
     ASSERT_FALSE(recorder.empty());
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS);
+    HKEY key = createRegistryKey(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser");
+    ASSERT_NE(key, nullptr);
     char previous[1024] = {};
     DWORD previousSize = sizeof previous;
     bool hadPrevious = RegQueryValueExA(key, "Browsers", nullptr, nullptr, reinterpret_cast<BYTE*>(previous),
                                         &previousSize) == ERROR_SUCCESS;
-    RegSetValueExA(key, "Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(recorder.c_str()), recorder.size() + 1);
+    setRegistryText(key, "Browsers", recorder);
 
     {
         auto client = startWithList();
         if (client->started()) {
             client->click(IDC_WEBSITE);
             std::string recorded;
-            EXPECT_TRUE(waitFor([&] {
+            EXPECT_TRUE(pollUntil([&] {
                 std::ifstream in(log);
                 std::getline(in, recorded);
                 return !recorded.empty();
@@ -374,14 +357,13 @@ TEST_F(EndToEnd, EscapeAndEnterDoNothingAndExitEndsWithCodeZero) {
     pressVirtualKey(VK_ESCAPE);
     pressVirtualKey(VK_RETURN);
     // Input is handled in order: once Settings has opened, Escape and Enter were handled.
-    client->click(IDC_SETTINGS);
-    HWND settings = client->waitForDialog("Settings");
+    HWND settings = client->openDialog(IDC_SETTINGS, "Settings");
     ASSERT_NE(settings, nullptr);
     EXPECT_TRUE(IsWindow(client->window()));
     EXPECT_TRUE(IsWindowVisible(client->window()));
     EXPECT_EQ(client->status(), "Retrieved NFS4 race list from server.");
     pressVirtualKey(VK_ESCAPE);  // closes Settings
-    ASSERT_TRUE(waitFor([&] { return windowGone(settings); }));
+    ASSERT_TRUE(pollUntil([&] { return windowGone(settings); }));
     EXPECT_TRUE(IsWindow(client->window()));
 
     client->click(IDC_EXIT);
@@ -402,7 +384,7 @@ TEST_F(EndToEnd, LobbyDownAtStartShowsTheTransportErrorThenNoAddress) {
     ASSERT_TRUE(client->started());
     // One error for the address lookup, one for the NFS4 list; the second box opens while
     // the first is still up, on top of it.
-    ASSERT_TRUE(waitFor([&] { return client->errorBoxCount() == 2; })) << client->errorBoxCount();
+    ASSERT_TRUE(pollUntil([&] { return client->errorBoxCount() == 2; })) << client->errorBoxCount();
     std::string first = client->takeError();
     std::string second = client->takeError();
     EXPECT_EQ(first, "Error completing server request.");
@@ -414,22 +396,20 @@ TEST_F(EndToEnd, LobbyDownAtStartShowsTheTransportErrorThenNoAddress) {
     EXPECT_EQ(client->takeError(), "IP hasn't been retrieved.");
 
     // Add Race asks for the name first, then finds no address; nothing is sent.
-    client->click(IDC_ADD_RACE);
-    HWND dialog = client->waitForDialog("Add race");
+    HWND dialog = client->openDialog(IDC_ADD_RACE, "Add race");
     ASSERT_NE(dialog, nullptr);
     clickWindow(GetDlgItem(dialog, IDC_INPUT_TEXT));
     typeKeys("Nobody");
-    ASSERT_TRUE(waitFor([&] { return controlText(dialog, IDC_INPUT_TEXT) == "Nobody"; }));
+    ASSERT_TRUE(pollUntil([&] { return controlText(dialog, IDC_INPUT_TEXT) == "Nobody"; }));
     pressVirtualKey(VK_RETURN);
     EXPECT_EQ(client->takeError(), "IP hasn't been retrieved.");
     EXPECT_EQ(client->status(), "Error completing server request.");
 
-    client->click(IDC_SETTINGS);
-    HWND settings = client->waitForDialog("Settings");
+    HWND settings = client->openDialog(IDC_SETTINGS, "Settings");
     ASSERT_NE(settings, nullptr);
     EXPECT_EQ(controlText(settings, IDC_SETTINGS_IP), "not detected");
     clickWindow(GetDlgItem(settings, IDOK));
-    ASSERT_TRUE(waitFor([&] { return windowGone(settings); }));
+    ASSERT_TRUE(pollUntil([&] { return windowGone(settings); }));
 
     client->click(IDC_EXIT);
     expectExitCodeZero(*client);

@@ -10,6 +10,7 @@ filter=$2
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 kestrun_root=$root source "$root/scripts/lib/wine-env.sh"
+source "$root/scripts/lib/lobby.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-e2e.XXXXXX")
 server_pid=""
@@ -27,6 +28,7 @@ cleanup() {
         kill "$server_pid" 2>/dev/null || true
         wait "$server_pid" 2>/dev/null || true
     fi
+    kestrun_lobby_stop || true
     [ -n "$own_wine" ] && kestrun_wine_stop
     rm -rf "$work"
 }
@@ -50,10 +52,8 @@ case $mode in
 lobby)
     [ -x "$KESTRUN_LOBBY" ] || { echo "no lobby at $KESTRUN_LOBBY (build the native preset)" >&2; exit 1; }
     "$KESTRUN_LOBBY" seed --db "$work/lobby.db" --races 6 >/dev/null
-    "$KESTRUN_LOBBY" --listen "127.0.0.1:$port" --db "$work/lobby.db" --rate-limit 0 \
-        >"$work/lobby.log" 2>&1 &
-    server_pid=$!
-    wait_until 20 grep -q listening "$work/lobby.log" || { cat "$work/lobby.log" >&2; exit 1; }
+    kestrun_lobby_start "$KESTRUN_LOBBY" "$work/lobby.log" --listen "127.0.0.1:$port" --db "$work/lobby.db" \
+        --rate-limit 0
     ;;
 silent)
     # Accepts connections, reads, never answers.

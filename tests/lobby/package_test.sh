@@ -6,10 +6,10 @@
 # Usage: package_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
+source "$(dirname "$0")/../../scripts/lib/lobby.sh"
 work=$(mktemp -d)
-lobby_pid=
 cleanup() {
-    if [ -n "$lobby_pid" ]; then kill "$lobby_pid" 2>/dev/null || true; fi
+    kestrun_lobby_stop || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -107,22 +107,13 @@ set +f
 [ "${args[0]}" = /usr/bin/kestrun-lobby ] || fail "ExecStart runs ${args[0]}"
 args[0]=$root/usr/bin/kestrun-lobby
 echo "running: ${args[*]}"
-(cd "$work" && exec "${args[@]}") >"$work/lobby.out" 2>"$work/lobby.err" &
-lobby_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/^kestrun-lobby listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/lobby.err")
-    [ -n "$port" ] && break
-    kill -0 "$lobby_pid" 2>/dev/null || { cat "$work/lobby.err"; fail "the lobby exited"; }
-    sleep 0.1
-done
-[ -n "$port" ] || { cat "$work/lobby.err"; fail "the lobby did not start listening"; }
-body=$(curl -sS --max-time 10 "http://127.0.0.1:$port/server/server.php?action=getip")
+cd "$work"
+kestrun_lobby_out=$work/lobby.out kestrun_lobby_start "${args[0]}" "$work/lobby.err" "${args[@]:1}" ||
+    fail "the lobby did not start listening"
+body=$(curl -sS --max-time 10 "http://127.0.0.1:$kestrun_lobby_port/server/server.php?action=getip")
 [ "$body" = $'OK\n127.0.0.1' ] || fail "getip answered: $body"
 [ -f "$work/lobby.db" ] || fail "the lobby did not open its database at LOBBY_DB"
-kill -TERM "$lobby_pid"
 rc=0
-wait "$lobby_pid" || rc=$?
-lobby_pid=
+kestrun_lobby_stop || rc=$?
 [ "$rc" -eq 0 ] || { cat "$work/lobby.err"; fail "the lobby exited with $rc on SIGTERM"; }
 echo "PASS"

@@ -137,6 +137,18 @@ TEST(LobbyProcess, SigintStopsItToo) {
     EXPECT_EQ(lobby.waitForExit(), 0) << lobby.errors();
 }
 
+// `systemctl reload` on a lobby without a block list must not stop it.
+TEST(LobbyProcess, SighupWithoutBlockListIsReportedAndIgnored) {
+    LobbyProcess lobby({"--listen", "127.0.0.1:0", "--db", ":memory:"});
+    int port = lobby.waitForPort();
+    ASSERT_GT(port, 0) << lobby.errors();
+    lobby.signal(SIGHUP);
+    EXPECT_TRUE(waitUntil([&] { return lobby.waitForExit(50ms) == -1 &&
+                                       lobby.errors().find("nothing to re-read") != std::string::npos; }))
+        << lobby.errors();
+    EXPECT_EQ(httpGet(port, "/server/server.php?action=getip").body, "OK\n127.0.0.1\n");
+}
+
 TEST(LobbyProcess, StartUpFailuresAreExplainedAndEndTheProcess) {
     TempDir dir;
     LobbyProcess first({"--listen", "127.0.0.1:0", "--db", ":memory:"});

@@ -1,19 +1,13 @@
 #include "error_boxes.h"
 
+#include "window_driver.h"
+
 namespace {
 
 constexpr int kMessageBoxTextId = 0xFFFF;
 
-std::string windowText(HWND window) {
-    char text[4096] = {};
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
 BOOL CALLBACK collectDialog(HWND window, LPARAM found) {
-    char className[32] = {};
-    GetClassNameA(window, className, sizeof className);
-    if (std::string(className) == "#32770" && IsWindowVisible(window))
+    if (windowClass(window) == "#32770" && IsWindowVisible(window))
         reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
     return TRUE;
 }

@@ -19,10 +19,12 @@
 #include "error_boxes.h"
 #include "games/game_tab.h"
 #include "games/time_text.h"
+#include "race_lists.h"
 #include "res/resource.h"
 #include "tab_host.h"
 #include "test_http_server.h"
 #include "ui_pump.h"
+#include "window_driver.h"
 
 using namespace std::chrono_literals;
 
@@ -36,6 +38,7 @@ struct Race {
     std::string ipText;
     std::uint32_t created;
 };
+using Races = std::vector<Race>;
 
 // Server order; newest first is B, ab, b, a. 192.168.0.1 is above 2^31.
 const std::vector<Race> kRaces = {
@@ -45,12 +48,6 @@ const std::vector<Race> kRaces = {
     {"ab", 167772161u, "10.0.0.1", 1007000100u},
 };
 constexpr std::uint32_t kRetrievedOn = 1007000400u;
-
-std::string listBody(std::uint32_t retrievedOn, const std::vector<Race>& races, const std::string& eol = "\n") {
-    std::string body = "OK" + eol + std::to_string(retrievedOn) + eol + std::to_string(races.size()) + eol;
-    for (const auto& r : races) body += r.name + "," + std::to_string(r.ip) + "," + std::to_string(r.created) + eol;
-    return body;
-}
 
 std::vector<std::string> expectedRow(const Race& race) {
     return {race.name, race.ipText, formatTimestamp(race.created)};
@@ -108,11 +105,7 @@ protected:
         for (int r = 0; r < rowCount(); ++r) all.push_back({cell(r, 0), cell(r, 1), cell(r, 2)});
         return all;
     }
-    std::string control(int id) const {
-        char text[256] = {};
-        GetDlgItemTextA(tab->pageWindow(), id, text, sizeof text);
-        return text;
-    }
+    std::string control(int id) const { return controlText(tab->pageWindow(), id); }
     // The notification the list view sends when its header is clicked.
     void notifyColumnClick(int column) const {
         NMLISTVIEW click{};
@@ -187,7 +180,7 @@ TEST_F(GameTabTest, NewPageIsHiddenEmptyCentredAndHasItsThreeColumns) {
 }
 
 TEST_F(GameTabTest, FirstShowFetchesTheListAndShowsItNewestFirst) {
-    reply("racelist", listBody(kRetrievedOn, kRaces));
+    reply("racelist", raceListBody(kRetrievedOn, kRaces));
     tab->show();
     EXPECT_TRUE(IsWindowVisible(tab->pageWindow()));
     EXPECT_EQ(GameTab::currentTab(), tab.get());
@@ -229,7 +222,7 @@ TEST_F(GameTabTest, ReadsTheWireExampleWithCarriageReturns) {
 
 TEST_F(GameTabTest, HeaderClicksSortAndASecondClickReverses) {
     tab->show();
-    loadList(listBody(kRetrievedOn, kRaces));
+    loadList(raceListBody(kRetrievedOn, kRaces));
     struct Step {
         int column;
         std::vector<int> order;
@@ -264,7 +257,7 @@ TEST_F(GameTabTest, EqualKeysFollowTheTieRule) {
     tab->show();
     std::vector<Race> same = {
         {"n", 4u, "0.0.0.4", 50u}, {"n", 3u, "0.0.0.3", 50u}, {"n", 2u, "0.0.0.2", 50u}, {"n", 1u, "0.0.0.1", 50u}};
-    loadList(listBody(kRetrievedOn, same));
+    loadList(raceListBody(kRetrievedOn, same));
     auto ips = [&] {
         std::vector<std::string> column;
         for (int r = 0; r < rowCount(); ++r) column.push_back(cell(r, 1));
@@ -277,7 +270,7 @@ TEST_F(GameTabTest, EqualKeysFollowTheTieRule) {
 
 TEST_F(GameTabTest, DisplayRequestsCopyIntoTheOfferedBufferAndNoFurther) {
     tab->show();
-    loadList(listBody(kRetrievedOn, {{"Race one", 16909060u, "1.2.3.4", 1007000000u}}));
+    loadList(raceListBody(kRetrievedOn, Races{{"Race one", 16909060u, "1.2.3.4", 1007000000u}}));
     auto request = [&](int row, int column, int capacity) {
         std::string buffer(16, '#');
         NMLVDISPINFOA info{};
@@ -312,7 +305,7 @@ struct FailedList {
 
 TEST_F(GameTabTest, FailedListsLeaveExactlyWhatTheyShould) {
     tab->show();
-    const std::string good = listBody(kRetrievedOn, {kRaces[0], kRaces[1]});
+    const std::string good = raceListBody(kRetrievedOn, Races{kRaces[0], kRaces[1]});
     const FailedList cases[] = {
         {"no line feed", "OK", "Invalid server response.", false, kRetrievedOn},
         {"unknown status", "Hello\n1\n", "Unknown server response.", false, kRetrievedOn},
@@ -364,11 +357,11 @@ TEST_F(GameTabTest, FailedListsLeaveExactlyWhatTheyShould) {
 
 TEST_F(GameTabTest, AddAndRemoveSendTheirDataAndEndInAFreshList) {
     tab->show();
-    loadList(listBody(kRetrievedOn, kRaces));
+    loadList(raceListBody(kRetrievedOn, kRaces));
     const std::size_t before = server.requestCount();
     reply("raceadd", "OK\r\nanything\n");
     reply("racerem", "OK\n");
-    reply("racelist", listBody(kRetrievedOn + 1, {kRaces[2]}));
+    reply("racelist", raceListBody(kRetrievedOn + 1, Races{kRaces[2]}));
 
     host.clearStatusHistory();
     tab->addRace("Test1", "10.0.0.1");
@@ -400,7 +393,7 @@ TEST_F(GameTabTest, AddAndRemoveSendTheirDataAndEndInAFreshList) {
 
 TEST_F(GameTabTest, FailedAddOrRemoveReportsAndFetchesNothing) {
     tab->show();
-    loadList(listBody(kRetrievedOn, kRaces));
+    loadList(raceListBody(kRetrievedOn, kRaces));
     const std::size_t before = server.requestCount();
     reply("raceadd", "OK");
     reply("racerem", "ERROR\nNo race of yours.\n");
@@ -420,7 +413,7 @@ TEST_F(GameTabTest, FailedAddOrRemoveReportsAndFetchesNothing) {
 }
 
 TEST_F(GameTabTest, CommandsWhileWaitingAreDropped) {
-    Reply slow = Reply::ok(listBody(kRetrievedOn, kRaces));
+    Reply slow = Reply::ok(raceListBody(kRetrievedOn, kRaces));
     slow.delayMs = 400;
     reply("racelist", slow);
     tab->show();
@@ -590,7 +583,7 @@ TEST_F(GameTabTest, CtrlCAndTheRightClickMenuCopyTheRaceOnScreen) {
     EXPECT_EQ(clipboardText(), "before");
     EXPECT_EQ(boxes.count(), 0u);
 
-    loadList(listBody(kRetrievedOn, kRaces));  // rows B ab b a
+    loadList(raceListBody(kRetrievedOn, kRaces));  // rows B ab b a
     host.clearStatusHistory();
     const std::size_t requests = server.requestCount();
     pressCtrlC();  // nothing selected yet

@@ -13,6 +13,7 @@
 #include "kestrun_site.h"
 #include "res/resource.h"
 #include "window_driver.h"
+#include "wine_registry.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ std::string takeErrorBox(HWND dialog) {
     if (box == nullptr) return "(no error box)";
     std::string text = messageBoxText(box);
     clickButton(GetDlgItem(box, IDOK));
-    waitFor([&] { return windowGone(box); });
+    pollUntil([&] { return windowGone(box); });
     return text;
 }
 
@@ -51,7 +52,7 @@ TEST(InputDialog, ShowsTitleAndPromptAndReturnsTheTypedTextOnOk) {
     std::string result = runInput([&](HWND dialog) {
         prompt = controlText(dialog, IDC_INPUT_PROMPT);
         typeText(GetDlgItem(dialog, IDC_INPUT_TEXT), "Bob's race-1_x");
-        waitFor([&] { return controlText(dialog, IDC_INPUT_TEXT) == "Bob's race-1_x"; });
+        pollUntil([&] { return controlText(dialog, IDC_INPUT_TEXT) == "Bob's race-1_x"; });
         clickButton(GetDlgItem(dialog, IDOK));
     });
     EXPECT_EQ(prompt, "Race name:");
@@ -62,7 +63,7 @@ TEST(InputDialog, EnterInTheFieldActsAsOk) {
     std::string result = runInput([](HWND dialog) {
         HWND edit = GetDlgItem(dialog, IDC_INPUT_TEXT);
         typeText(edit, "   ");
-        waitFor([&] { return controlText(dialog, IDC_INPUT_TEXT) == "   "; });
+        pollUntil([&] { return controlText(dialog, IDC_INPUT_TEXT) == "   "; });
         pressKey(edit, VK_RETURN);
     });
     EXPECT_EQ(result, "   ");  // taken as typed: spaces only pass
@@ -87,7 +88,7 @@ TEST(InputDialog, TakesAtMostTheLimitWhenTypedOrPasted) {
         SetClipboardData(CF_TEXT, memory);
         CloseClipboard();
         PostMessageA(edit, WM_PASTE, 0, 0);
-        waitFor([&] { return !controlText(dialog, IDC_INPUT_TEXT).empty(); });
+        pollUntil([&] { return !controlText(dialog, IDC_INPUT_TEXT).empty(); });
         clickButton(GetDlgItem(dialog, IDOK));
     });
     EXPECT_EQ(pasted, "0123456789ABCDEF");
@@ -106,7 +107,7 @@ TEST(InputDialog, CancelEscapeAndCloseBoxGiveAnEmptyResult) {
     for (const Way& way : ways) {
         std::string result = runInput([&](HWND dialog) {
             typeText(GetDlgItem(dialog, IDC_INPUT_TEXT), "Test1");
-            waitFor([&] { return controlText(dialog, IDC_INPUT_TEXT) == "Test1"; });
+            pollUntil([&] { return controlText(dialog, IDC_INPUT_TEXT) == "Test1"; });
             way.close(dialog);
         });
         EXPECT_EQ(result, "") << way.name;
@@ -123,7 +124,7 @@ TEST(InputDialog, RejectedInputShowsItsErrorAndKeepsTheDialogOpen) {
         openAfterEmpty = IsWindow(dialog) && IsWindowVisible(dialog);
 
         typeText(edit, "Race #1");
-        waitFor([&] { return controlText(dialog, IDC_INPUT_TEXT) == "Race #1"; });
+        pollUntil([&] { return controlText(dialog, IDC_INPUT_TEXT) == "Race #1"; });
         clickButton(GetDlgItem(dialog, IDOK));
         badError = takeErrorBox(dialog);
         openAfterBad = IsWindow(dialog) && IsWindowVisible(dialog);
@@ -131,7 +132,7 @@ TEST(InputDialog, RejectedInputShowsItsErrorAndKeepsTheDialogOpen) {
 
         SendMessageA(edit, EM_SETSEL, 0, -1);
         typeText(edit, "Race 1");
-        waitFor([&] { return controlText(dialog, IDC_INPUT_TEXT) == "Race 1"; });
+        pollUntil([&] { return controlText(dialog, IDC_INPUT_TEXT) == "Race 1"; });
         clickButton(GetDlgItem(dialog, IDOK));
     });
     EXPECT_EQ(emptyError, "Error reading input.");
@@ -203,9 +204,7 @@ TEST(SettingsDialog, ShowsTheGivenTextAndClosesOnEnterEscapeOkAndCloseBox) {
 
 BOOL CALLBACK collectStatics(HWND child, LPARAM param) {
     auto& texts = *reinterpret_cast<std::vector<std::string>*>(param);
-    char name[16] = {};
-    GetClassNameA(child, name, sizeof name);
-    if (std::string(name) == "Static") texts.push_back(windowText(child));
+    if (windowClass(child) == "Static") texts.push_back(windowText(child));
     return TRUE;
 }
 
@@ -221,7 +220,7 @@ TEST(AboutDialog, ShowsNameSiteAndCreditsAndCloses) {
             ASSERT_NE(d, nullptr);
             EnumChildWindows(d, collectStatics, reinterpret_cast<LPARAM>(&texts));
             pressKey(GetDlgItem(d, IDOK), VK_ESCAPE);
-            EXPECT_TRUE(waitFor([&] { return windowGone(d); }));
+            EXPECT_TRUE(pollUntil([&] { return windowGone(d); }));
         });
     auto has = [&](const std::string& t) { return std::find(texts.begin(), texts.end(), t) != texts.end(); };
     EXPECT_TRUE(has("Kestrun"));
@@ -236,11 +235,7 @@ protected:
     const std::string path = "Software\\KestrunTest\\AppPaths" + std::to_string(GetCurrentProcessId());
     HKEY key = nullptr;
 
-    void SetUp() override {
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
-                  ERROR_SUCCESS);
-    }
+    void SetUp() override { ASSERT_NE(key = createRegistryKey(HKEY_LOCAL_MACHINE, path), nullptr); }
     void TearDown() override {
         if (key) RegCloseKey(key);
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\KestrunTest");

@@ -4,6 +4,7 @@
 
 #include "res/resource.h"
 #include "server/server_request.h"
+#include "window_driver.h"
 
 namespace {
 
@@ -51,11 +52,7 @@ TabHost::~TabHost() {
     if (window_ != nullptr) DestroyWindow(window_);
 }
 
-std::string TabHost::statusText() const {
-    char text[512] = {};
-    GetWindowTextA(status_, text, sizeof text);
-    return text;
-}
+std::string TabHost::statusText() const { return windowText(status_); }
 
 void TabHost::runOnUiThread(const std::function<void()>& work) {
     SendMessageA(window_, WM_RUN_WORK, 0, reinterpret_cast<LPARAM>(&work));

@@ -1,6 +1,6 @@
 #include "ui_pump.h"
 
-#include "../common/poll_until.h"
+#include "poll_until.h"
 #include "server/server_request.h"
 
 namespace {

@@ -4,15 +4,17 @@
 #include <windows.h>
 
 #include <chrono>
-#include <functional>
 #include <string>
+#include <vector>
+
+#include "poll_until.h"
 
 using namespace std::chrono_literals;
 
-// Polls `condition` until it holds or `timeout` passes; returns its last value.
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 20s);
-
-// A visible top-level window of `processId` (0: any) with the given class and caption.
+// Visible top-level windows of `processId` (0: any) with the given class and caption,
+// owned by `owner` when one is given.
+std::vector<HWND> topLevelWindows(DWORD processId, const std::string& className, const std::string& caption,
+                                  HWND owner = nullptr);
 HWND findTopLevel(DWORD processId, const std::string& className, const std::string& caption);
 HWND waitForTopLevel(DWORD processId, const std::string& className, const std::string& caption,
                      std::chrono::milliseconds timeout = 20s);
@@ -20,8 +22,9 @@ HWND waitForTopLevel(DWORD processId, const std::string& className, const std::s
 // A visible dialog (class #32770) owned by `owner`'s top-level window, by caption.
 HWND waitForOwnedDialog(HWND owner, const std::string& caption, std::chrono::milliseconds timeout = 20s);
 
-std::string windowText(HWND window);  // WM_GETTEXT, works across processes
+std::string windowText(HWND window);  // WM_GETTEXT, works across threads and processes
 std::string controlText(HWND dialog, int id);
+std::string windowClass(HWND window);
 
 // The message of a message box (its static text control).
 std::string messageBoxText(HWND box);

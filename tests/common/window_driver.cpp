@@ -1,14 +1,5 @@
 #include "window_driver.h"
 
-#include "../common/poll_until.h"
-
-#include <thread>
-#include <vector>
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    return pollUntil(condition, timeout);
-}
-
 namespace {
 
 struct Search {
@@ -16,14 +7,8 @@ struct Search {
     std::string className;
     std::string caption;
     HWND owner;
-    HWND found;
+    std::vector<HWND> found;
 };
-
-std::string classOf(HWND window) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
 
 BOOL CALLBACK matchTopLevel(HWND window, LPARAM param) {
     auto& s = *reinterpret_cast<Search*>(param);
@@ -32,34 +17,39 @@ BOOL CALLBACK matchTopLevel(HWND window, LPARAM param) {
     GetWindowThreadProcessId(window, &pid);
     if (s.processId != 0 && pid != s.processId) return TRUE;
     if (s.owner != nullptr && GetWindow(window, GW_OWNER) != s.owner) return TRUE;
-    if (classOf(window) != s.className || windowText(window) != s.caption) return TRUE;
-    s.found = window;
-    return FALSE;
+    if (windowClass(window) != s.className || windowText(window) != s.caption) return TRUE;
+    s.found.push_back(window);
+    return TRUE;
 }
 
 }  // namespace
 
-HWND findTopLevel(DWORD processId, const std::string& className, const std::string& caption) {
-    Search s{processId, className, caption, nullptr, nullptr};
+std::vector<HWND> topLevelWindows(DWORD processId, const std::string& className, const std::string& caption,
+                                  HWND owner) {
+    Search s{processId, className, caption, owner, {}};
     EnumWindows(matchTopLevel, reinterpret_cast<LPARAM>(&s));
     return s.found;
+}
+
+HWND findTopLevel(DWORD processId, const std::string& className, const std::string& caption) {
+    auto found = topLevelWindows(processId, className, caption);
+    return found.empty() ? nullptr : found.front();
 }
 
 HWND waitForTopLevel(DWORD processId, const std::string& className, const std::string& caption,
                      std::chrono::milliseconds timeout) {
     HWND found = nullptr;
-    waitFor([&] { return (found = findTopLevel(processId, className, caption)) != nullptr; }, timeout);
+    pollUntil([&] { return (found = findTopLevel(processId, className, caption)) != nullptr; }, timeout);
     return found;
 }
 
 HWND waitForOwnedDialog(HWND owner, const std::string& caption, std::chrono::milliseconds timeout) {
     HWND top = GetAncestor(owner, GA_ROOT);
     HWND found = nullptr;
-    waitFor(
+    pollUntil(
         [&] {
-            Search s{0, "#32770", caption, top, nullptr};
-            EnumWindows(matchTopLevel, reinterpret_cast<LPARAM>(&s));
-            return (found = s.found) != nullptr;
+            auto all = topLevelWindows(0, "#32770", caption, top);
+            return (found = all.empty() ? nullptr : all.front()) != nullptr;
         },
         timeout);
     return found;
@@ -76,6 +66,12 @@ std::string windowText(HWND window) {
 }
 
 std::string controlText(HWND dialog, int id) { return windowText(GetDlgItem(dialog, id)); }
+
+std::string windowClass(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
 
 std::string messageBoxText(HWND box) { return controlText(box, 0xFFFF); }
 

@@ -1,0 +1,16 @@
+#pragma once
+// The lobby script's queries as the client sends them. Names and addresses go in as given:
+// a name with blanks must already be percent-encoded, an address is a decimal number.
+#include <string>
+
+inline std::string scriptTarget(const std::string& query) { return "/server/server.php?" + query; }
+
+inline std::string raceListQuery(const std::string& game) { return "action=racelist&game=" + game; }
+
+inline std::string raceAddQuery(const std::string& game, const std::string& name, const std::string& ip) {
+    return "action=raceadd&game=" + game + "&data=name:" + name + ";ip:" + ip;
+}
+
+inline std::string raceRemQuery(const std::string& game, const std::string& ip) {
+    return "action=racerem&game=" + game + "&data=ip:" + ip;
+}
