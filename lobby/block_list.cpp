@@ -1,9 +1,8 @@
 #include "block_list.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -26,14 +25,6 @@ std::string lower(std::string_view s) {
     for (char& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
-}
-
-std::optional<std::array<std::uint8_t, 16>> parseIpv6(const std::string& text) {
-    in6_addr a{};
-    if (inet_pton(AF_INET6, text.c_str(), &a) != 1) return std::nullopt;
-    std::array<std::uint8_t, 16> bytes{};
-    std::memcpy(bytes.data(), &a, 16);
-    return bytes;
 }
 
 bool inRange(const std::array<std::uint8_t, 16>& address, const std::array<std::uint8_t, 16>& network,
@@ -77,11 +68,11 @@ BlockList BlockList::parse(std::string_view text) {
             address = std::string(line.substr(0, slash));
             std::string_view digits = line.substr(slash + 1);
             int value = 0;
-            if (digits.empty() || digits.size() > 3) throw fail("bad prefix length in " + std::string(line));
-            for (char c : digits) {
-                if (c < '0' || c > '9') throw fail("bad prefix length in " + std::string(line));
-                value = value * 10 + (c - '0');
-            }
+            const char* last = digits.data() + digits.size();
+            auto read = std::from_chars(digits.data(), last, value);
+            if (digits.empty() || digits.size() > 3 || digits.front() == '-' ||
+                read.ec != std::errc() || read.ptr != last)
+                throw fail("bad prefix length in " + std::string(line));
             prefix = value;
         }
         auto peer = parsePeerAddress(address);
@@ -90,10 +81,10 @@ BlockList BlockList::parse(std::string_view text) {
             if (bits > 32) throw fail("an IPv4 prefix is at most 32: " + std::string(line));
             std::uint32_t mask = bits == 0 ? 0 : ~std::uint32_t{0} << (32 - bits);
             list.v4_.push_back(Range4{peer->ipv4 & mask, mask});
-        } else if (auto v6 = peer ? parseIpv6(address) : std::nullopt) {
+        } else if (peer) {
             int bits = prefix.value_or(128);
             if (bits > 128) throw fail("an IPv6 prefix is at most 128: " + std::string(line));
-            list.v6_.push_back(Range6{*v6, bits});
+            list.v6_.push_back(Range6{peer->ipv6, bits});
         } else {
             throw fail("not an address, a range or 'word: TEXT': " + std::string(line));
         }
@@ -116,11 +107,13 @@ bool BlockList::blocksAddress(std::uint32_t ipv4) const {
 
 bool BlockList::blocksAddress(std::string_view text) const {
     auto peer = parsePeerAddress(text);
-    if (!peer) return false;
-    if (peer->isIpv4) return blocksAddress(peer->ipv4);
-    auto v6 = parseIpv6(peer->text);
-    return v6 && std::any_of(v6_.begin(), v6_.end(),
-                       [&](const Range6& r) { return inRange(*v6, r.network, r.prefix); });
+    return peer && blocksAddress(*peer);
+}
+
+bool BlockList::blocksAddress(const PeerAddress& peer) const {
+    if (peer.isIpv4) return blocksAddress(peer.ipv4);
+    return std::any_of(v6_.begin(), v6_.end(),
+                       [&](const Range6& r) { return inRange(peer.ipv6, r.network, r.prefix); });
 }
 
 bool BlockList::blocksName(std::string_view name) const {

@@ -14,6 +14,8 @@
 
 namespace lobby {
 
+struct PeerAddress;
+
 // "line N: what is wrong", or why the file could not be read.
 class BlockListError : public std::runtime_error {
 public:
@@ -29,6 +31,7 @@ public:
     // An address as text (IPv4 or IPv6; IPv4-mapped IPv6 counts as its IPv4 address).
     bool blocksAddress(std::string_view text) const;
     bool blocksAddress(std::uint32_t ipv4) const;
+    bool blocksAddress(const PeerAddress& peer) const;
     bool blocksName(std::string_view name) const;
     bool empty() const { return v4_.empty() && v6_.empty() && words_.empty(); }
 

@@ -17,12 +17,6 @@ constexpr const char* kActionNames[] = {"getip",   "racelist", "raceadd", "racer
                                         "website", "races_json", "metrics", "download", "not_found"};
 static_assert(std::size(kActionNames) == static_cast<std::size_t>(Action::Count));
 
-constexpr const char* kRefusalNames[] = {
-    "rate_limited", "too_long",        "unreadable",   "unknown_action", "unknown_game",
-    "needs_ipv4",   "no_address",      "bad_race_data", "bad_name",      "not_own_address",
-    "blocked_address", "blocked_name", "list_full",    "no_race",        "internal"};
-static_assert(std::size(kRefusalNames) == static_cast<std::size_t>(Refusal::Count));
-
 }  // namespace
 
 std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now,
@@ -58,7 +52,7 @@ LobbyMetrics::LobbyMetrics() : registry_(std::make_shared<prometheus::Registry>(
                          .Help("Requests refused with an explanation to the player, by reason")
                          .Register(*registry_);
     for (std::size_t r = 0; r < refusals_.size(); ++r)
-        refusals_[r] = &refusals.Add({{"reason", kRefusalNames[r]}});
+        refusals_[r] = &refusals.Add({{"reason", std::string(refusalRow(static_cast<Refusal>(r)).label)}});
     openConnections_ = &prometheus::BuildGauge()
                             .Name("kestrun_open_connections")
                             .Help("Open client connections")

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol.h"
+#include "refusals.h"
 #include "website.h"
 
 namespace prometheus {
@@ -25,16 +27,6 @@ namespace lobby {
 // first: {"event":…,"server_time":…}.
 std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now,
                             std::string_view event = {});
-
-// The player-facing refusals, by reason, and the connection-level ones of the HTTP layer.
-enum class Refusal {
-    RateLimited, TooLong, Unreadable, UnknownAction, UnknownGame, NeedsIpv4, NoAddress,
-    BadRaceData, BadName, NotOwnAddress, BlockedAddress, BlockedName, ListFull, NoRace,
-    Internal, Count
-};
-
-// Requests by what was asked.
-enum class Action { Getip, Racelist, Raceadd, Racerem, Unknown, Website, RacesJson, Metrics, Download, NotFound, Count };
 
 class LobbyMetrics {
 public:

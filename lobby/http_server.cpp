@@ -5,7 +5,6 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/v6_only.hpp>
-#include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -17,7 +16,6 @@
 #include <boost/beast/http/status.hpp>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -41,24 +39,9 @@ constexpr std::size_t kLingerBytes = 64 * 1024;
 constexpr std::chrono::milliseconds kLingerTime{1000};
 constexpr std::chrono::milliseconds kAcceptPause{100};
 
-AddressKey keyOf(const net::ip::address& address) {
-    AddressKey key;
-    if (address.is_v6() && address.to_v6().is_v4_mapped()) return keyOf(address.to_v6().to_v4());
-    if (address.is_v4()) {
-        auto v4 = address.to_v4().to_bytes();
-        key.bytes[10] = key.bytes[11] = 0xff;
-        std::memcpy(key.bytes.data() + 12, v4.data(), 4);
-        return key;
-    }
-    auto v6 = address.to_v6().to_bytes();
-    std::memcpy(key.bytes.data(), v6.data(), 8);  // the /64
-    return key;
-}
-
-std::string textOf(const net::ip::address& address) {
-    if (address.is_v6() && address.to_v6().is_v4_mapped())
-        return address.to_v6().to_v4().to_string();
-    return address.to_string();
+PeerAddress peerOf(const net::ip::address& address) {
+    if (address.is_v4()) return ipv4Peer(address.to_v4().to_uint());
+    return ipv6Peer(address.to_v6().to_bytes());
 }
 
 struct KeyHash {
@@ -84,19 +67,6 @@ bool isOutOfDescriptors(const error_code& ec) {
 
 }  // namespace
 
-std::optional<AddressKey> addressKeyOf(std::string_view text) {
-    error_code ec;
-    auto address = net::ip::make_address(std::string(text), ec);
-    if (ec) return std::nullopt;
-    return keyOf(address);
-}
-
-std::uint64_t hashOf(const AddressKey& key) {
-    std::uint64_t h = 1469598103934665603ull;  // FNV-1a
-    for (std::uint8_t b : key.bytes) h = (h ^ b) * 1099511628211ull;
-    return h;
-}
-
 HttpResponse HttpResponse::text(int status, std::string body) {
     HttpResponse r;
     r.status = status;
@@ -115,32 +85,15 @@ struct HttpServer::Impl {
     std::mutex perAddressMutex;
     std::unordered_map<AddressKey, std::size_t, KeyHash> perAddress;
 
-    struct Task {
-        std::chrono::milliseconds interval;
-        std::function<void()> run;
-    };
-    std::vector<Task> tasks;
-
     // One event loop per I/O thread, as nginx has one per worker: a connection lives on one
-    // loop and its handlers never meet another thread's. Last, so that they go first:
-    // destroying them ends every session, and sessions give their address's count back above.
+    // loop and its handlers never meet another thread's. After the counts above, so that the
+    // loops go before them: destroying a loop ends its sessions, which give their address's
+    // count back. The acceptor below uses the first loop and goes before it.
     std::vector<std::unique_ptr<net::io_context>> loops = makeLoops(limits.threads);
     std::size_t nextLoop = 0;
-    net::io_context& ioc = *loops.front();  // the acceptor's, the timers' and the signals'
+    net::io_context& ioc = *loops.front();  // the acceptor's
     tcp::acceptor acceptor{ioc};
     net::steady_timer acceptPause{acceptor.get_executor()};
-    std::vector<std::unique_ptr<net::steady_timer>> timers;
-    std::optional<net::signal_set> signals;
-    std::vector<std::pair<int, std::function<void()>>> signalTasks;
-
-    void waitForSignals() {
-        signals->async_wait([this](error_code ec, int number) {
-            if (ec) return;
-            for (auto& [n, task] : signalTasks)
-                if (n == number) task();
-            waitForSignals();
-        });
-    }
 
     static std::vector<std::unique_ptr<net::io_context>> makeLoops(int threads) {
         int n = threads > 0 ? threads
@@ -177,16 +130,15 @@ struct HttpServer::Impl {
     }
 
     void accept();
-    void arm(net::steady_timer& timer, const Task& task);
 };
 
 namespace {
 
 class Session final : public std::enable_shared_from_this<Session>, public HttpRequest {
 public:
-    Session(HttpServer::Impl& server, tcp::socket socket, AddressKey key, std::string peer)
+    Session(HttpServer::Impl& server, tcp::socket socket, PeerAddress peer)
         : server_(server), stream_(std::move(socket)), buffer_(server.limits.maxHead * 2 + 1024),
-          key_(key), peer_(std::move(peer)) {}
+          key_(keyOf(peer)), peer_(std::move(peer)) {}
     ~Session() { server_.release(key_); }
 
     void start() {
@@ -201,7 +153,7 @@ public:
     std::string_view target() const override {
         return target_.empty() ? view(parser_->get().target()) : target_;
     }
-    const std::string& peer() const override { return peer_; }
+    const PeerAddress& peer() const override { return peer_; }
     std::vector<std::string_view> headers(std::string_view name) const override {
         std::vector<std::string_view> values;
         auto range = parser_->get().equal_range(beast::string_view(name.data(), name.size()));
@@ -383,7 +335,7 @@ private:
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::empty_body>> parser_;
     const AddressKey key_;
-    const std::string peer_;
+    const PeerAddress peer_;
     std::string target_;  // set only when the request line needed mending
     bool idle_ = false;
     bool keepAlive_ = false;
@@ -416,48 +368,17 @@ void HttpServer::Impl::accept() {
         error_code peerError;
         auto peer = socket.remote_endpoint(peerError);
         if (!peerError) {
-            AddressKey key = keyOf(peer.address());
+            PeerAddress address = peerOf(peer.address());
             // Refused before anything is read: a close is the cheapest answer.
-            if (admit(key))
-                std::make_shared<Session>(*this, std::move(socket), key, textOf(peer.address()))
-                    ->start();
+            if (admit(keyOf(address)))
+                std::make_shared<Session>(*this, std::move(socket), std::move(address))->start();
         }
         accept();
     });
 }
 
-void HttpServer::Impl::arm(net::steady_timer& timer, const Task& task) {
-    timer.expires_after(task.interval);
-    timer.async_wait([this, &timer, &task](error_code ec) {
-        if (ec) return;
-        try {
-            task.run();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "kestrun-lobby: %s\n", e.what());
-        }
-        arm(timer, task);
-    });
-}
-
 HttpServer::HttpServer(HttpHandler& handler, HttpLimits limits)
-    : impl_(std::make_unique<Impl>(handler, std::move(limits))) {
-    // Taken from here on: a signal before run() stops it as soon as it starts.
-    if (impl_->limits.stopOnSignals) {
-        onSignal(SIGINT, [this] { stop(); });
-        onSignal(SIGTERM, [this] { stop(); });
-    }
-}
-
-void HttpServer::onSignal(int number, std::function<void()> task) {
-    Impl& d = *impl_;
-    d.signalTasks.emplace_back(number, std::move(task));
-    if (d.signals) {
-        d.signals->add(number);
-        return;
-    }
-    d.signals.emplace(d.ioc, number);
-    d.waitForSignals();
-}
+    : impl_(std::make_unique<Impl>(handler, std::move(limits))) {}
 
 HttpServer::~HttpServer() { stop(); }
 
@@ -467,12 +388,12 @@ int HttpServer::bind(const std::string& host, int port) {
     tcp::resolver resolver(d.ioc);
     auto results = resolver.resolve(host, std::to_string(port),
                                     tcp::resolver::passive | tcp::resolver::numeric_service, ec);
-    if (ec || results.empty()) throw HttpBindError(ec ? ec.message() : "no such address");
+    if (ec || results.empty()) throw BindError(ec ? ec.message() : "no such address");
     tcp::endpoint endpoint = results.begin()->endpoint();
     auto fail = [&](const error_code& e) {
         error_code ignored;
         d.acceptor.close(ignored);
-        throw HttpBindError(e.message());
+        throw BindError(e.message());
     };
     if (d.acceptor.open(endpoint.protocol(), ec)) fail(ec);
     d.acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
@@ -482,18 +403,10 @@ int HttpServer::bind(const std::string& host, int port) {
     return d.acceptor.local_endpoint().port();
 }
 
-void HttpServer::every(std::chrono::milliseconds interval, std::function<void()> task) {
-    impl_->tasks.push_back(Impl::Task{interval, std::move(task)});
-}
-
 void HttpServer::run() {
     Impl& d = *impl_;
     std::vector<net::executor_work_guard<net::io_context::executor_type>> guards;
     for (auto& loop : d.loops) guards.push_back(net::make_work_guard(*loop));
-    for (const Impl::Task& task : d.tasks) {
-        d.timers.push_back(std::make_unique<net::steady_timer>(d.ioc));
-        d.arm(*d.timers.back(), task);
-    }
     net::post(d.ioc, [&d] { d.accept(); });
 
     auto serve = [](net::io_context& loop) {

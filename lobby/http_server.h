@@ -15,17 +15,9 @@
 #include <utility>
 #include <vector>
 
-namespace lobby {
+#include "wire.h"
 
-// A client's address as the limits count it: IPv4 (also IPv4-mapped IPv6) by address, IPv6
-// by its /64, the block one household usually gets.
-struct AddressKey {
-    std::array<std::uint8_t, 16> bytes{};
-    bool operator==(const AddressKey&) const = default;
-};
-// From an address text (IPv4 or IPv6); nullopt if it is neither.
-std::optional<AddressKey> addressKeyOf(std::string_view text);
-std::uint64_t hashOf(const AddressKey& key);
+namespace lobby {
 
 struct HttpLimits {
     int threads = 0;                      // I/O threads; 0: one per core
@@ -38,7 +30,6 @@ struct HttpLimits {
     std::size_t maxHeaders = 100;
     int backlog = 4096;
     std::vector<AddressKey> uncapped;     // not held to maxPerAddress (a trusted proxy)
-    bool stopOnSignals = false;           // SIGINT and SIGTERM stop the server
 };
 
 // Why connections were refused or ended early; read from any thread.
@@ -60,8 +51,8 @@ class HttpRequest {
 public:
     virtual std::string_view method() const = 0;
     virtual std::string_view target() const = 0;
-    // The peer's address as the socket gives it (IPv4-mapped IPv6 as dotted IPv4).
-    virtual const std::string& peer() const = 0;
+    // The peer's address as the socket gave it at accept (IPv4-mapped IPv6 as IPv4).
+    virtual const PeerAddress& peer() const = 0;
     // The values of every header line with this name (any case), in order.
     virtual std::vector<std::string_view> headers(std::string_view name) const = 0;
 
@@ -91,7 +82,7 @@ protected:
     ~HttpHandler() = default;
 };
 
-class HttpBindError : public std::runtime_error {
+class BindError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -103,13 +94,9 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Binds and listens (host: a name or address literal; port 0: any free one); gives the port.
+    // Binds and listens (host: a name or address literal; port 0: any free one); gives the
+    // port. Throws BindError.
     int bind(const std::string& host, int port);
-    // Runs every `interval` on an I/O thread until stop; keep it short.
-    void every(std::chrono::milliseconds interval, std::function<void()> task);
-    // Runs `task` on an I/O thread whenever the process gets the signal; caught from this
-    // call on. Call before run().
-    void onSignal(int number, std::function<void()> task);
     // Serves on the I/O threads until stop(), then closes every connection.
     void run();
     // From any thread, also before run().

@@ -1,52 +1,15 @@
 #pragma once
-// The lobby: the HTTP endpoint /server/server.php that the client talks to, and the
-// website at /. Races live in a RaceStore; each game's list is kept ready as wire text.
-#include <chrono>
-#include <cstdint>
-#include <functional>
+// The lobby: the client's protocol at /server/server.php and the site around it, over the
+// HTTP layer, with the races in a RaceStore and one writer that changes them.
 #include <memory>
-#include <stdexcept>
-#include <string>
 
 #include "block_list.h"
+#include "config.h"
 #include "downloads.h"
 #include "http_server.h"
 #include "race_store.h"
 
 namespace lobby {
-
-struct LobbyConfig {
-    std::string host = "127.0.0.1";
-    int port = 8080;  // 0: any free port
-    std::string dbPath = "kestrun-lobby.db";
-    std::int64_t raceTtlSeconds = 60 * 60;
-    std::size_t maxRaces = 1000;  // per game
-    int rateLimit = 120;          // requests per address per minute; 0: none
-    std::size_t maxQuery = 512;   // bytes of the raw query string
-    int threads = 0;              // I/O threads; 0: one per core
-    std::size_t maxConnections = 20000;
-    std::size_t maxPerAddress = 64;  // open connections per address (IPv6: per /64)
-    std::chrono::milliseconds headTimeout{10000};  // for a whole request head
-    std::string trustedProxy;  // empty: no header is trusted
-    std::string proxyHeader = "X-Forwarded-For";
-    std::string clientUrl;
-    std::chrono::milliseconds sweepInterval{30000};
-    std::string blockListPath;  // empty: nothing is blocked
-    enum class Metrics { Off, Loopback, On } metrics = Metrics::Loopback;  // who may read /metrics
-    std::string downloadsDir;   // empty: nothing under /download/
-    // How often the database is checked for changes made by another process.
-    std::chrono::milliseconds changePoll{2000};
-    // Seconds since 1970 UTC; the system clock when empty.
-    std::function<std::int64_t()> clock;
-    bool stopOnSignals = false;  // SIGINT and SIGTERM stop run()
-    // Receives one line (without LF) per request, from any thread; no access log when empty.
-    std::function<void(const std::string&)> accessLog;
-};
-
-class BindError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 class LobbyServer {
 public:

@@ -39,9 +39,9 @@ int seed(const CommandLine& cl) {
 int listRaces(const CommandLine& cl) {
     try {
         RaceStore store(cl.config.dbPath);
-        for (const char* game : {"NFS4", "NFS5"})
-            for (const Race& race : store.list(game, std::numeric_limits<std::int64_t>::min()))
-                std::printf("%s\t%s\t%s\t%s\n", game, formatDotted(race.ip).c_str(),
+        for (const GameInfo& game : kGames)
+            for (const Race& race : store.list(game.id, std::numeric_limits<std::int64_t>::min()))
+                std::printf("%s\t%s\t%s\t%s\n", std::string(game.id).c_str(), formatDotted(race.ip).c_str(),
                             isoUtc(race.created).c_str(), escapeForLog(race.name, 64).c_str());
     } catch (const StoreError& e) {
         std::fprintf(stderr, "kestrun-lobby: cannot read %s: %s\n", cl.config.dbPath.c_str(),

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "lobby_server.h"
+#include "config.h"
 
 namespace lobby {
 

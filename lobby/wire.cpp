@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace lobby {
@@ -40,21 +42,20 @@ std::optional<Query> parseQuery(std::string_view rawQuery) {
 }
 
 bool isValidRaceName(std::string_view name) {
-    if (name.empty() || name.size() > kMaxNameLength) return false;
+    if (name.empty() || name.size() > kMaxRaceNameLength) return false;
     for (char c : name)
         if (!isRaceNameChar(c)) return false;
     return true;
 }
 
 std::optional<std::uint32_t> parseDecimalAddress(std::string_view text) {
-    if (text.empty() || text.size() > 10) return std::nullopt;
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    if (value > 0xFFFFFFFFull) return std::nullopt;
-    return static_cast<std::uint32_t>(value);
+    // from_chars alone would take a leading '-' and stop at the first non-digit.
+    if (text.empty() || text.size() > 10 || text.front() < '0' || text.front() > '9')
+        return std::nullopt;
+    std::uint32_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
 }
 
 std::optional<RaceAddData> parseRaceAddData(std::string_view data) {
@@ -83,20 +84,42 @@ std::optional<PeerAddress> parsePeerAddress(std::string_view text) {
     std::string z(text);  // inet_pton needs a terminated string
 
     in_addr v4{};
-    if (inet_pton(AF_INET, z.c_str(), &v4) == 1) {
-        std::uint32_t value = ntohl(v4.s_addr);
-        return PeerAddress{true, value, formatDotted(value)};
-    }
+    if (inet_pton(AF_INET, z.c_str(), &v4) == 1) return ipv4Peer(ntohl(v4.s_addr));
     in6_addr v6{};
     if (inet_pton(AF_INET6, z.c_str(), &v6) != 1) return std::nullopt;
-    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-        std::uint32_t value = 0;
-        for (int i = 12; i < 16; ++i) value = (value << 8) | v6.s6_addr[i];
-        return PeerAddress{true, value, formatDotted(value)};
-    }
+    std::array<std::uint8_t, 16> bytes{};
+    std::memcpy(bytes.data(), v6.s6_addr, 16);
+    return ipv6Peer(bytes);
+}
+
+PeerAddress ipv4Peer(std::uint32_t address) {
+    PeerAddress peer{true, address, formatDotted(address), {}};
+    peer.ipv6[10] = peer.ipv6[11] = 0xff;
+    for (std::size_t i = 0; i < 4; ++i)
+        peer.ipv6[12 + i] = static_cast<std::uint8_t>(address >> (24 - 8 * i));
+    return peer;
+}
+
+PeerAddress ipv6Peer(const std::array<std::uint8_t, 16>& bytes) {
+    constexpr std::array<std::uint8_t, 12> mapped = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (std::equal(mapped.begin(), mapped.end(), bytes.begin()))
+        return ipv4Peer(std::uint32_t{bytes[12]} << 24 | std::uint32_t{bytes[13]} << 16 |
+                        std::uint32_t{bytes[14]} << 8 | bytes[15]);
     char canonical[INET6_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET6, &v6, canonical, sizeof canonical);
-    return PeerAddress{false, 0, canonical};
+    inet_ntop(AF_INET6, bytes.data(), canonical, sizeof canonical);
+    return PeerAddress{false, 0, canonical, bytes};
+}
+
+AddressKey keyOf(const PeerAddress& peer) {
+    AddressKey key{peer.ipv6};
+    if (!peer.isIpv4) std::fill(key.bytes.begin() + 8, key.bytes.end(), 0);  // the /64
+    return key;
+}
+
+std::uint64_t hashOf(const AddressKey& key) {
+    std::uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (std::uint8_t b : key.bytes) h = (h ^ b) * 1099511628211ull;
+    return h;
 }
 
 std::string_view lastHeaderItem(std::string_view value) {

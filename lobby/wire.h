@@ -1,16 +1,16 @@
 #pragma once
 // The lobby's side of the wire: reading a request's query and data, checking race names,
 // addresses and the texts that go back out. Nothing here touches the network or the database.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "wire/games.h"
 #include "wire/text_rules.h"
 
 namespace lobby {
-
-inline constexpr std::size_t kMaxNameLength = 16;
 
 struct Query {
     std::optional<std::string> action;
@@ -45,14 +45,26 @@ std::optional<std::uint32_t> parseRaceRemData(std::string_view data);
 
 inline std::string formatDotted(std::uint32_t address) { return formatIp(address); }
 
-// A peer's address as the socket layer or a proxy header gives it. IPv4-mapped IPv6
-// addresses count as IPv4.
+// A peer's address as the socket layer or a proxy header gives it, read once and carried
+// with the request. IPv4-mapped IPv6 addresses count as IPv4.
 struct PeerAddress {
     bool isIpv4 = false;
     std::uint32_t ipv4 = 0;
-    std::string text;  // dotted for IPv4, the IPv6 text otherwise
+    std::string text;                     // dotted for IPv4, the IPv6 text otherwise
+    std::array<std::uint8_t, 16> ipv6{};  // IPv4 as IPv4-mapped
 };
 std::optional<PeerAddress> parsePeerAddress(std::string_view text);
+PeerAddress ipv4Peer(std::uint32_t address);
+PeerAddress ipv6Peer(const std::array<std::uint8_t, 16>& bytes);  // also IPv4-mapped ones
+
+// A client's address as the limits count it: IPv4 by address, IPv6 by its /64, the block one
+// household usually gets.
+struct AddressKey {
+    std::array<std::uint8_t, 16> bytes{};
+    bool operator==(const AddressKey&) const = default;
+};
+AddressKey keyOf(const PeerAddress& peer);
+std::uint64_t hashOf(const AddressKey& key);
 
 // The rightmost item of a comma-separated header value (X-Forwarded-For), trimmed: the
 // one that the trusted proxy itself added.

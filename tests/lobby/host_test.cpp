@@ -143,7 +143,12 @@ TEST_F(HostTest, MetricsCountRacesRequestsAndRefusals) {
     startWithBlockList("word: cheat\n");
     call(add("cheat", 0, 1));
     call(add("Fair", 0, 1));
-    std::string metrics = httpGet(port(), "/metrics").body;
+    // The connections of the calls above close on their own time; only /metrics's stays.
+    std::string metrics;
+    waitUntil([&] {
+        metrics = httpGet(port(), "/metrics").body;
+        return metrics.find("kestrun_open_connections 1\n") != std::string::npos;
+    });
     for (const char* line : {"kestrun_races{game=\"NFS4\"} 1\n", "kestrun_races{game=\"NFS5\"} 0\n",
                              "kestrun_requests_total{action=\"raceadd\",outcome=\"ok\"} 1\n",
                              "kestrun_requests_total{action=\"raceadd\",outcome=\"error\"} 1\n",

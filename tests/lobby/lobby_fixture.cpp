@@ -4,6 +4,19 @@
 
 #include <cstdlib>
 
+std::string add(const std::string& game, const std::string& name, const std::string& ip) {
+    return "action=raceadd&game=" + game + "&data=name:" + name + ";ip:" + ip;
+}
+
+std::string rem(const std::string& game, const std::string& ip) {
+    return "action=racerem&game=" + game + "&data=ip:" + ip;
+}
+
+bool isRefusal(const std::string& body) {
+    return body.rfind("ERROR\n", 0) == 0 && body.size() > 6 && body.back() == '\n' &&
+           body.find('\n', 6) == body.size() - 1;
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     return pollUntil(condition, timeout);
 }

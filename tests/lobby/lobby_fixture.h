@@ -16,6 +16,11 @@
 #include "http_probe.h"
 #include "lobby_server.h"
 
+// Queries of the client's protocol, and whether a body is one refusal line.
+std::string add(const std::string& game, const std::string& name, const std::string& ip);
+std::string rem(const std::string& game, const std::string& ip);
+bool isRefusal(const std::string& body);
+
 // Polls a condition until it holds or the timeout passes.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -41,9 +46,13 @@ private:
     std::thread thread_;
 };
 
+inline constexpr std::int64_t kStart = 1007000000;  // the fake clock's first second
+inline const std::string kHome = loopbackDecimal(0, 1);  // 127.0.0.1
+inline const std::string kT0 = std::to_string(kStart);
+
 class LobbyTest : public ::testing::Test {
 public:
-    static constexpr std::int64_t kStart = 1007000000;
+    static constexpr std::int64_t kStart = ::kStart;
 
 protected:
 

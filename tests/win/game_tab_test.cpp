@@ -74,7 +74,7 @@ protected:
     void TearDown() override {
         boxes.setBeforeDismiss({});
         tab.reset();
-        EXPECT_TRUE(pumpUntil([] { return ServerRequest::requestsAlive() == 0; }, 10s));
+        EXPECT_TRUE(requestsReleased());
     }
 
     void reply(const std::string& action, Reply r) {
@@ -460,7 +460,7 @@ TEST_F(GameTabTest, ErrorsPutTheirFirstLineInTheStatusLineAndTheWholeTextInTheBo
 }
 
 TEST_F(GameTabTest, UnreachableServerEndsTheExchangeWithATransportError) {
-    GameTab lonely("http://127.0.0.1:" + std::to_string(unusedLoopbackPort()) + "/server/server.php");
+    GameTab lonely(unreachableServerUrl());
     lonely.setGameId("NFS5");
     lonely.createPage(GetModuleHandleA(nullptr), host.tabControl(), host.status());
     lonely.refresh();

@@ -34,7 +34,7 @@ struct LookupCase {
 class IpLookupTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        EXPECT_TRUE(pumpUntil([] { return ServerRequest::requestsAlive() == 0; }, 10s));
+        EXPECT_TRUE(requestsReleased());
     }
     ErrorBoxWatcher boxes;
     TestHttpServer server;
@@ -96,7 +96,7 @@ TEST_F(IpLookupTest, AsksOnceAndIgnoresOtherActions) {
 }
 
 TEST_F(IpLookupTest, UnreachableServerIsReportedOnceAndNeverRetried) {
-    IpLookup lookup(host.window(), "http://127.0.0.1:" + std::to_string(unusedLoopbackPort()) + "/server/server.php");
+    IpLookup lookup(host.window(), unreachableServerUrl());
     ASSERT_TRUE(pumpUntil([&] { return boxes.count() == 1; }));
     const std::string text = boxes.boxes()[0].text;
     EXPECT_TRUE(text == "Error connecting to server." || text == "Error completing server request.") << text;

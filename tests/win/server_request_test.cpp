@@ -24,7 +24,7 @@ protected:
     void TearDown() override {
         engine.reset();
         // Every request record must be released once its handles are closed.
-        EXPECT_TRUE(pumpUntil([] { return ServerRequest::requestsAlive() == 0; }, 10s))
+        EXPECT_TRUE(requestsReleased())
             << ServerRequest::requestsAlive() << " request records left";
     }
     bool waitForCalls(const RecordingListener& l, std::size_t n, std::chrono::milliseconds t = 20s) {
@@ -173,8 +173,7 @@ TEST_F(ServerRequestTest, TwoRequestsInFlightEndIndependently) {
 
 TEST_F(ServerRequestTest, ConnectionRefusedIsOneTransportError) {
     engine.reset();
-    engine = std::make_unique<ServerRequest>("http://127.0.0.1:" + std::to_string(unusedLoopbackPort()) +
-                                             "/server/server.php");
+    engine = std::make_unique<ServerRequest>(unreachableServerUrl());
     engine->setDeliveryWindow(window.handle());
     engine->send(&listener, "getip");
     ASSERT_TRUE(waitForCalls(listener, 1));
@@ -285,7 +284,7 @@ TEST_F(ServerRequestTest, DestroyingEnginesWithRequestsInFlightIsSafe) {
     }
     // Nothing after the destruction may reach the listeners, and every record goes.
     pumpFor(300ms);
-    EXPECT_TRUE(pumpUntil([] { return ServerRequest::requestsAlive() == 0; }, 15s))
+    EXPECT_TRUE(requestsReleased(15s))
         << ServerRequest::requestsAlive() << " request records left";
 }
 

@@ -225,9 +225,9 @@ void TestHttpServer::serve(SOCKET client) {
     finish();
 }
 
-unsigned short unusedLoopbackPort() {
+std::string unreachableServerUrl() {
     unsigned short port = 0;
     SOCKET s = bindLoopback(0, &port);
     closesocket(s);
-    return port;
+    return "http://127.0.0.1:" + std::to_string(port) + "/server/server.php";
 }

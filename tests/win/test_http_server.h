@@ -70,5 +70,5 @@ private:
     std::thread acceptThread_;
 };
 
-// A loopback port on which nothing listens (bound once, then released).
-unsigned short unusedLoopbackPort();
+// The script's address on a loopback port on which nothing listens (bound once, then released).
+std::string unreachableServerUrl();

@@ -49,6 +49,10 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return pollUntil(done, timeout, [] { pumpOnce(10); });
 }
 
+bool requestsReleased(std::chrono::milliseconds timeout) {
+    return pumpUntil([] { return ServerRequest::requestsAlive() == 0; }, timeout);
+}
+
 void pumpFor(std::chrono::milliseconds duration) {
     auto deadline = std::chrono::steady_clock::now() + duration;
     while (std::chrono::steady_clock::now() < deadline) pumpOnce(10);

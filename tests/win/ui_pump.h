@@ -22,5 +22,8 @@ private:
 // Runs the message loop until `done` is true or the timeout passes; returns `done()`.
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
+// Runs the message loop until every request record is released (its handles closed).
+bool requestsReleased(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 // Runs the message loop for the given time (for checks that something does NOT happen).
 void pumpFor(std::chrono::milliseconds duration);

@@ -1,0 +1,55 @@
+#pragma once
+// Every route but the client's protocol: the website, the JSON feed, /metrics and the
+// downloads folder; and the access log's line. A new route goes into Site::answer's table.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "config.h"
+#include "downloads.h"
+#include "feeds.h"
+#include "http_server.h"
+#include "protocol.h"
+#include "race_lists.h"
+
+namespace lobby {
+
+struct SiteAnswer {
+    Action action = Action::NotFound;
+    HttpResponse response;
+};
+
+class Site {
+public:
+    // fillMetrics adds what lives outside the site (connections, rate limits) to /metrics.
+    // Throws DownloadsError if the downloads folder can't be opened.
+    Site(const LobbyConfig& config, const RaceLists& lists, LobbyMetrics& metrics,
+         std::function<void(LobbyMetrics::Snapshot&, std::int64_t now)> fillMetrics);
+    ~Site();
+
+    SiteAnswer answer(std::string_view path, const PeerAddress& client, std::int64_t now);
+
+private:
+    HttpResponse website(std::int64_t now);
+    HttpResponse racesJson(std::int64_t now);
+    std::optional<HttpResponse> metricsPage(const PeerAddress& client, std::int64_t now);
+    std::optional<HttpResponse> download(std::string_view name);
+
+    const LobbyConfig& config_;
+    const RaceLists& lists_;
+    LobbyMetrics& metrics_;
+    std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics_;
+    std::unique_ptr<Downloads> downloads_;
+};
+
+HttpResponse notFound();
+
+// One access-log line: time, client, request line, status, bytes and the protocol's note
+// ("-" for the site), with anything unprintable escaped.
+std::string accessLogLine(std::int64_t when, std::string_view client, std::string_view method,
+                          std::string_view target, int status, std::size_t bytes,
+                          std::string_view note);
+
+}  // namespace lobby

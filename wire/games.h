@@ -1,0 +1,26 @@
+#pragma once
+// The games the lobby keeps race lists for, one row each, as the client, the lobby and the
+// tests name them. No Windows and no sockets: every build compiles it.
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+struct GameInfo {
+    std::string_view id;          // on the wire: game=NFS4
+    std::string_view executable;  // the program the client starts, found under App Paths
+};
+
+inline constexpr std::array<GameInfo, 2> kGames = {{
+    {"NFS4", "nfsHs.exe"},
+    {"NFS5", "Porsche.exe"},
+}};
+
+// A race name holds at most this many characters, in every game.
+inline constexpr std::size_t kMaxRaceNameLength = 16;
+
+// The game's index in kGames, or -1.
+constexpr int gameIndex(std::string_view id) {
+    for (std::size_t i = 0; i < kGames.size(); ++i)
+        if (kGames[i].id == id) return static_cast<int>(i);
+    return -1;
+}
