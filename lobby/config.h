@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "http_server.h"
+#include "notify.h"
 
 namespace lobby {
 
@@ -25,6 +27,8 @@ struct LobbyConfig : HttpLimits {
     std::string blockListPath;  // empty: nothing is blocked
     enum class Metrics { Off, Loopback, On } metrics = Metrics::Loopback;  // who may read /metrics
     std::string downloadsDir;   // empty: nothing under /download/
+    std::vector<Webhook> notify;  // told of each newly announced race
+    std::string notifyCa;         // certificates for them besides the system's; empty: none
     // How often the database is checked for changes made by another process.
     std::chrono::milliseconds changePoll{2000};
     // Seconds since 1970 UTC; the system clock when empty.

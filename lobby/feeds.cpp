@@ -91,6 +91,21 @@ std::string LobbyMetrics::render(const Snapshot& now) {
                             .Register(snapshot);
     for (const auto& [reason, count] : now.connectionRefusals)
         connections.Add({{"reason", reason}}).Increment(static_cast<double>(count));
+    if (now.notifications) {
+        auto& notifications = prometheus::BuildCounter()
+                                  .Name("kestrun_notifications_total")
+                                  .Help("Races told to chat webhooks, by the webhooks' kind and the "
+                                        "outcome (dropped: pushed out of a full queue)")
+                                  .Register(snapshot);
+        for (std::size_t k = 0; k < kWebhookKinds; ++k) {
+            const NotificationCounts& c = (*now.notifications)[k];
+            std::string kind(kindName(static_cast<WebhookKind>(k)));
+            for (const auto& [outcome, count] :
+                 {std::pair{"sent", c.sent}, {"failed", c.failed}, {"dropped", c.dropped}})
+                notifications.Add({{"kind", kind}, {"outcome", outcome}})
+                    .Increment(static_cast<double>(count));
+        }
+    }
     auto families = registry_->Collect();
     auto more = snapshot.Collect();
     families.insert(families.end(), more.begin(), more.end());

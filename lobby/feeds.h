@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "notify.h"
 #include "protocol.h"
 #include "refusals.h"
 #include "website.h"
@@ -42,6 +44,8 @@ public:
         std::uint64_t rateLimitedAddresses = 0;
         // The HTTP layer's own refusals, as totals since start: reason and count.
         std::vector<std::pair<std::string, std::uint64_t>> connectionRefusals;
+        // Races told to webhooks, by the webhooks' kind; not shown without webhooks.
+        std::optional<std::array<NotificationCounts, kWebhookKinds>> notifications;
     };
     std::string render(const Snapshot& now);
 
