@@ -21,12 +21,10 @@ bench_start_lobby() {  # $1: races per game, $2: where the access log goes (defa
     kestrun_wine_start
 }
 
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 unix_pid() {  # the Wine process whose program is $1
-    local p
-    for p in $(pgrep -f "$1"); do
-        [[ $(tr '\0' '\n' <"/proc/$p/cmdline" 2>/dev/null | head -n 1) == *"$1" ]] && { echo "$p"; return; }
-    done
+    local pids
+    mapfile -t pids < <(kestrun_wine_pids "$1")
+    echo "${pids[0]:-}"
 }
 # Wine reports no PrivateUsage (0), so the figure is the Wine process's own private pages.
 private_kib() { awk '/^Private_(Clean|Dirty)/ { s += $2 } END { print s }' "/proc/$1/smaps_rollup"; }

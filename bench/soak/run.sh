@@ -21,7 +21,8 @@ driver=build/windows-x64/bench/soak/soak_driver.exe
 bench_start_lobby 500 "$work/access.log"
 
 echo "soak under Wine: $refreshes refreshes of a 500-race list after $warmup to warm up"
-coproc DRIVER { wine "$driver" "$(windows_path "$root/$client")" "$(windows_path "$work/access.log")" \
+coproc DRIVER { wine "$driver" "$(kestrun_windows_path "$root/$client")" \
+    "$(kestrun_windows_path "$work/access.log")" \
     "$refreshes" "$warmup" 2>"${SOAK_DRIVER_ERR:-$work/driver.err}"; }
 driver_pid=$DRIVER_PID
 declare -A figures

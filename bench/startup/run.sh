@@ -25,7 +25,7 @@ bench_start_lobby 20
 measure() {  # $1: exe, $2: caption, $3: list|window, $4: file; appends "ms private_kib"
     local exe=$1 name line ms=0 pid priv
     name=$(basename "$exe")
-    coproc PROBE { wine "$probe" run "$(windows_path "$root/$exe")" "$2" "$3" 2>/dev/null; }
+    coproc PROBE { wine "$probe" run "$(kestrun_windows_path "$root/$exe")" "$2" "$3" 2>/dev/null; }
     while IFS= read -r -u "${PROBE[0]}" line; do
         line=${line%$'\r'}
         case $line in
@@ -42,7 +42,7 @@ measure() {  # $1: exe, $2: caption, $3: list|window, $4: file; appends "ms priv
     echo "$ms $priv" >>"$work/$4"
 }
 
-wine "$probe" run "$(windows_path "$root/$floor")" Floor window </dev/null >/dev/null 2>&1 || true
+wine "$probe" run "$(kestrun_windows_path "$root/$floor")" Floor window </dev/null >/dev/null 2>&1 || true
 for _ in $(seq 1 "$runs"); do
     measure "$floor" Floor window floor.txt
     measure "$work_floor" FloorWork list work.txt

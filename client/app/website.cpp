@@ -7,5 +7,5 @@
 
 void openWebsite() {
     // No browser, no association: nothing happens, as nothing is promised.
-    ShellExecuteA(nullptr, "open", kSiteUrl, nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteA(nullptr, "open", siteUrl().c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }

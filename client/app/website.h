@@ -1,3 +1,3 @@
 #pragma once
-// Opens the lobby's website (the compiled-in site root) in the user's browser.
+// Opens the lobby's website (the site root of site.h) in the user's browser.
 void openWebsite();

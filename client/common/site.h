@@ -1,5 +1,8 @@
 #pragma once
-// The lobby site's root, fixed when the client is built (KESTRUN_SITE_URL). It is defined
+// The lobby site's root: what the client was built with (KESTRUN_SITE_URL), or what a lobby
+// wrote into the built client's address slot since (wire/site_slot.h). The slot is defined
 // by the site library that each program links (see client/CMakeLists.txt).
-extern const char* const kSiteUrl;
+#include <string>
+
+const std::string& siteUrl();
 inline constexpr const char* kServerScriptPath = "server/server.php";

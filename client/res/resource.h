@@ -33,3 +33,8 @@
 // Input (106)
 #define IDC_INPUT_PROMPT 1015
 #define IDC_INPUT_TEXT 1016
+
+// About (105): the site's address and the authors' contact, both the site root, set when the
+// box opens (the template's text is a placeholder)
+#define IDC_ABOUT_SITE 1017
+#define IDC_ABOUT_CONTACT 1018

@@ -288,7 +288,7 @@ void deliverServerCompletion(WPARAM, LPARAM lParam) {
     }
 }
 
-std::string ServerRequest::defaultBaseUrl() { return std::string(kSiteUrl) + kServerScriptPath; }
+std::string ServerRequest::defaultBaseUrl() { return siteUrl() + kServerScriptPath; }
 
 ServerRequest::ServerRequest() : ServerRequest(defaultBaseUrl()) {}
 

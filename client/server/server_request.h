@@ -29,7 +29,7 @@ public:
     static constexpr DWORD kDefaultTimeoutMs = 30000;
     static constexpr std::size_t kMaxBodyBytes = 16u * 1024u * 1024u;
 
-    // The lobby's server script below the compiled-in site root.
+    // The lobby's server script below the site root (common/site.h).
     static std::string defaultBaseUrl();
 
     ServerRequest();

@@ -91,3 +91,19 @@ kestrun_wine_stop() {
         if [ -n "$kestrun_display_before" ]; then export DISPLAY=$kestrun_display_before; else unset DISPLAY; fi
     fi
 }
+
+# A Unix path as Wine programs see it: drive Z: is the Unix root.
+kestrun_windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# The Unix process IDs of the Wine processes running program $1 (its file name) in this
+# prefix, one a line.
+kestrun_wine_pids() {
+    local p
+    for p in $(pgrep -f "$1" || true); do
+        if [[ $(tr '\0' '\n' <"/proc/$p/cmdline" 2>/dev/null | head -n 1) == *"$1" ]] &&
+            tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+            echo "$p"
+        fi
+    done
+    return 0
+}

@@ -17,13 +17,8 @@ server_pid=""
 own_wine=""
 cleanup() {
     # A client that outlived its driver (the driver ends it; if the driver crashed, this does).
-    local p exe=${KESTRUN_E2E_CLIENT_EXE##*/}
-    for p in $(pgrep -f "$exe" || true); do
-        if [[ $(tr '\0' '\n' <"/proc/$p/cmdline" 2>/dev/null | head -n 1) == *"$exe" ]] &&
-            tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-            kill "$p" 2>/dev/null || true
-        fi
-    done
+    local p
+    for p in $(kestrun_wine_pids "${KESTRUN_E2E_CLIENT_EXE##*/}"); do kill "$p" 2>/dev/null || true; done
     if [ -n "$server_pid" ]; then
         kill "$server_pid" 2>/dev/null || true
         wait "$server_pid" 2>/dev/null || true
@@ -85,10 +80,9 @@ SCRIPT
 chmod +x "$work/browser"
 mkdir -p "$work/games"
 
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }  # Wine's drive Z: is the Unix root
-KESTRUN_E2E_CLIENT=$(windows_path "$KESTRUN_E2E_CLIENT_EXE") \
-KESTRUN_E2E_GAME=$(windows_path "$KESTRUN_E2E_GAME_EXE") \
-KESTRUN_E2E_WORK=$(windows_path "$work/games") \
+KESTRUN_E2E_CLIENT=$(kestrun_windows_path "$KESTRUN_E2E_CLIENT_EXE") \
+KESTRUN_E2E_GAME=$(kestrun_windows_path "$KESTRUN_E2E_GAME_EXE") \
+KESTRUN_E2E_WORK=$(kestrun_windows_path "$work/games") \
 KESTRUN_E2E_BROWSER="$work/browser" \
-KESTRUN_E2E_BROWSER_LOG=$(windows_path "$work/browser.log") \
+KESTRUN_E2E_BROWSER_LOG=$(kestrun_windows_path "$work/browser.log") \
     wine "$KESTRUN_E2E_DRIVER" --gtest_filter="$filter"

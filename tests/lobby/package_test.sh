@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The lobby's Debian package, as far as a machine without systemd as PID 1 can check it:
-# cpack builds it, it holds the expected files, systemd-analyze and lintian accept it, its
+# cpack builds it (with the Windows clients it carries), it holds the expected files, systemd-analyze and lintian accept it, its
 # maintainer scripts keep the database on upgrade and drop it on purge, and the unit's
 # ExecStart line, expanded with the packaged defaults, serves getip.
 # Usage: package_test.sh BUILD_DIR
@@ -25,7 +25,9 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
 for f in ./usr/bin/kestrun-lobby ./lib/systemd/system/kestrun-lobby.service \
     ./etc/default/kestrun-lobby ./usr/share/doc/kestrun-lobby/copyright \
-    ./usr/share/doc/kestrun-lobby/changelog.gz ./usr/share/man/man1/kestrun-lobby.1.gz; do
+    ./usr/share/doc/kestrun-lobby/changelog.gz ./usr/share/man/man1/kestrun-lobby.1.gz \
+    ./usr/share/kestrun-lobby/kestrun.exe ./usr/share/kestrun-lobby/kestrun-x86.exe \
+    ./usr/share/kestrun-lobby/kestrun.nsi ./usr/share/kestrun-lobby/kestrun.ico; do
     grep -qxF "$f" <<<"$listing" || fail "$f is not in the package"
 done
 dpkg-deb -e "$deb" "$work/control"

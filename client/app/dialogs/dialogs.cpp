@@ -6,6 +6,7 @@
 #include "app/dialogs/race_name.h"
 #include "app/dialogs/show_error.h"
 #include "common/error_text.h"
+#include "common/site.h"
 #include "res/resource.h"
 
 namespace {
@@ -79,7 +80,11 @@ INT_PTR CALLBACK settingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
 }
 
 INT_PTR CALLBACK aboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    if (message == WM_INITDIALOG) return TRUE;
+    if (message == WM_INITDIALOG) {
+        SetDlgItemTextA(dialog, IDC_ABOUT_SITE, siteUrl().c_str());
+        SetDlgItemTextA(dialog, IDC_ABOUT_CONTACT, siteUrl().c_str());
+        return TRUE;
+    }
     if (!closesDialog(message, wParam)) return FALSE;
     EndDialog(dialog, 0);
     return TRUE;
