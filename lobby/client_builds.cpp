@@ -104,7 +104,10 @@ std::string runMakensis(const std::string& makensis, const std::vector<std::stri
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        ::unlink(log.c_str());
+        return {};
+    }
     std::string output, last;
     try {
         std::istringstream lines(readFile(log));

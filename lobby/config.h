@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "client_builds.h"
 #include "http_server.h"
 #include "notify.h"
 
@@ -27,6 +28,12 @@ struct LobbyConfig : HttpLimits {
     std::string blockListPath;  // empty: nothing is blocked
     enum class Metrics { Off, Loopback, On } metrics = Metrics::Loopback;  // who may read /metrics
     std::string downloadsDir;   // empty: nothing under /download/
+    std::string publicUrl;      // empty: no clients for this lobby's address
+    std::string clientsDir = kPackagedClientsDir;
+    // Set by whoever made the clients for publicUrl: the folder that holds them, and their
+    // names; served under /download/ after downloadsDir.
+    std::string clientBuildsDir;
+    std::vector<std::string> clientBuilds;
     std::vector<Webhook> notify;  // told of each newly announced race
     std::string notifyCa;         // certificates for them besides the system's; empty: none
     // How often the database is checked for changes made by another process.

@@ -2,8 +2,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -70,6 +72,38 @@ int removeRace(const CommandLine& cl) {
     return 0;
 }
 
+// The clients for --public-url, or for `client --out`; the log says what is offered and why
+// anything is not.
+bool makeClients(const LobbyConfig& config, ClientBuildsConfig builds, ClientBuilds& made) {
+    builds.publicUrl = config.publicUrl;
+    builds.clientsDir = config.clientsDir;
+    builds.version = KESTRUN_VERSION;
+    auto start = std::chrono::steady_clock::now();
+    try {
+        made = makeClientBuilds(builds);
+    } catch (const ClientBuildsError& e) {
+        std::fprintf(stderr, "kestrun-lobby: cannot make the clients for %s: %s\n", config.publicUrl.c_str(),
+                     e.what());
+        return false;
+    }
+    for (const std::string& note : made.notes) std::fprintf(stderr, "kestrun-lobby: %s\n", note.c_str());
+    std::string names;
+    for (const std::string& name : made.files) names += " " + name;
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    std::fprintf(stderr, "kestrun-lobby: clients for %s %s in %s (%lld ms):%s\n", config.publicUrl.c_str(),
+                 made.fromCache ? "reused" : "made", builds.outDir.c_str(), static_cast<long long>(ms.count()),
+                 names.c_str());
+    return true;
+}
+
+int writeClients(const CommandLine& cl) {
+    ClientBuildsConfig builds;
+    builds.outDir = cl.clientOut;
+    builds.cache = false;
+    ClientBuilds made;
+    return makeClients(cl.config, builds, made) ? 0 : 1;
+}
+
 int serve(CommandLine& cl) {
     LobbyConfig& config = cl.config;
     config.stopOnSignals = true;
@@ -88,6 +122,17 @@ int serve(CommandLine& cl) {
         std::fputc('\n', stdout);
         std::fflush(stdout);
     };
+
+    if (!config.publicUrl.empty()) {
+        // The one place the hardened service may write: beside its database.
+        ClientBuildsConfig builds;
+        builds.outDir =
+            (std::filesystem::absolute(config.dbPath).parent_path() / "clients").string();
+        ClientBuilds made;
+        if (!makeClients(config, builds, made)) return 1;
+        config.clientBuildsDir = builds.outDir;
+        config.clientBuilds = made.files;
+    }
 
     std::string where = (config.host.find(':') != std::string::npos ? "[" + config.host + "]"
                                                                       : config.host);
@@ -149,6 +194,8 @@ int main(int argc, char** argv) {
         return listRaces(cl);
     case CommandLine::Mode::Remove:
         return removeRace(cl);
+    case CommandLine::Mode::Client:
+        return writeClients(cl);
     case CommandLine::Mode::Serve:
         break;
     }

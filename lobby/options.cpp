@@ -9,6 +9,7 @@
 #include "notify.h"
 #include "race_store.h"
 #include "wire.h"
+#include "wire/site_slot.h"
 
 namespace lobby {
 namespace {
@@ -62,7 +63,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     static const std::map<std::string, CommandLine::Mode> kSubcommands = {
         {"seed", CommandLine::Mode::Seed},
         {"races", CommandLine::Mode::Races},
-        {"remove", CommandLine::Mode::Remove}};
+        {"remove", CommandLine::Mode::Remove},
+        {"client", CommandLine::Mode::Client}};
     if (!args.empty())
         if (auto sub = kSubcommands.find(args[0]); sub != kSubcommands.end()) {
             cl.mode = sub->second;
@@ -84,7 +86,25 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         c.dbPath = v;
         return !v.empty();
     };
-    if (cl.mode == CommandLine::Mode::Races) {
+    // Empty leaves it off, as an empty LOBBY_PUBLIC_URL does; what is wrong with any other
+    // value is said once all options are read.
+    auto publicUrl = [&](const std::string& v) {
+        c.publicUrl = v;
+        return true;
+    };
+    auto clientsDir = [&](const std::string& v) {
+        c.clientsDir = v;
+        return !v.empty();
+    };
+    if (cl.mode == CommandLine::Mode::Client) {
+        options.erase("--db");
+        options["--public-url"] = publicUrl;
+        options["--clients"] = clientsDir;
+        options["--out"] = [&](const std::string& v) {
+            cl.clientOut = v;
+            return !v.empty();
+        };
+    } else if (cl.mode == CommandLine::Mode::Races) {
         // --db only
     } else if (cl.mode == CommandLine::Mode::Remove) {
         options["--game"] = [&](const std::string& v) {
@@ -158,6 +178,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             c.notifyCa = v;
             return !v.empty();
         };
+        options["--public-url"] = publicUrl;
+        options["--clients"] = clientsDir;
         options["--sweep-seconds"] = [&](const std::string& v) {
             auto seconds = parseNumber(v, 1, 3600);
             if (seconds) c.sweepInterval = std::chrono::seconds(*seconds);
@@ -190,6 +212,11 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
     if (cl.mode == CommandLine::Mode::Remove && (cl.removeGame.empty() || !cl.removeIp))
         return {std::nullopt, "remove needs --game NFS4|NFS5 and --ip ADDRESS"};
+    if (cl.mode == CommandLine::Mode::Client && (c.publicUrl.empty() || cl.clientOut.empty()))
+        return {std::nullopt, "client needs --public-url URL and --out DIR"};
+    if (!c.publicUrl.empty())
+        if (auto problem = siteUrlProblem(c.publicUrl))
+            return {std::nullopt, "--public-url " + c.publicUrl + ": the address " + *problem};
     return {cl, ""};
 }
 
@@ -198,6 +225,7 @@ std::string usageText() {
        kestrun-lobby seed [--db PATH] [--races N] [--game NFS4|NFS5]
        kestrun-lobby races [--db PATH]
        kestrun-lobby remove [--db PATH] --game NFS4|NFS5 --ip A.B.C.D
+       kestrun-lobby client --public-url URL --out DIR [--clients DIR]
        kestrun-lobby --version
 
 Serves the Kestrun race lobby: the client's endpoint /server/server.php and the lobby's
@@ -225,8 +253,17 @@ Options:
   --proxy-header NAME   the header in which that proxy passes the client's address
                         (default X-Forwarded-For; its last item counts)
   --client-url URL      where the website tells players to get the client
+  --public-url URL      the address players reach the lobby at, http://HOST[:PORT]/: the
+                        lobby then offers under /download/ the Windows clients for it
+                        (kestrun.exe, kestrun-x86.exe, their installers kestrun-setup.exe
+                        and kestrun-setup-x86.exe when makensis is installed, SHA256SUMS),
+                        made at start into the folder "clients" beside the database and
+                        kept until the address or the packaged clients change
+  --clients DIR         the packaged clients it makes them from (default
+                        /usr/share/kestrun-lobby)
   --downloads DIR       serves the files of DIR under /download/ (no listing, no
-                        subfolders); the website links the client builds found there
+                        subfolders), before those of --public-url; the website links the
+                        client builds found there
   --block-list FILE     addresses and words kept out, one a line: an IPv4 or IPv6 address
                         or CIDR range (may not announce races; their races are hidden), or
                         "word: TEXT" (race names may not contain it, in any case); '#'
@@ -250,6 +287,8 @@ races: lists every race in the database, one a line: game, host address, created
 name. remove: withdraws the race of that address from that game's list. Both work on the
 database of a running lobby, which shows the change within a few seconds, as it does
 seeded races.
+
+client: writes into DIR the files that --public-url offers, for serving them elsewhere.
 )";
 }
 

@@ -10,13 +10,14 @@
 namespace lobby {
 
 struct CommandLine {
-    enum class Mode { Serve, Seed, Races, Remove, Help, Version };
+    enum class Mode { Serve, Seed, Races, Remove, Client, Help, Version };
     Mode mode = Mode::Serve;
     LobbyConfig config;
     int seedRaces = 20;
     std::vector<std::string> seedGames{"NFS4", "NFS5"};
     std::string removeGame;          // remove: both are required
     std::optional<std::uint32_t> removeIp;
+    std::string clientOut;           // client: required, like --public-url
 };
 
 struct ParsedCommandLine {

@@ -1,5 +1,6 @@
 #include "site.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -12,7 +13,7 @@ namespace {
 
 constexpr std::string_view kDownloadPrefix = "/download/";
 
-// The client builds the website links to, when the downloads folder has them.
+// The client builds the website links to, when the downloads folder or --public-url offers them.
 constexpr std::pair<std::string_view, std::string_view> kClientDownloads[] = {
     {"kestrun-setup.exe", "Installer for Windows (64-bit)"},
     {"kestrun.exe", "Kestrun client for Windows (64-bit), one file, no installation"},
@@ -33,6 +34,12 @@ Site::Site(const LobbyConfig& config, const RaceLists& lists, LobbyMetrics& metr
            std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics)
     : config_(config), lists_(lists), metrics_(metrics), fillMetrics_(std::move(fillMetrics)) {
     if (!config.downloadsDir.empty()) downloads_ = std::make_unique<Downloads>(config.downloadsDir);
+    if (!config.clientBuildsDir.empty()) builds_ = std::make_unique<Downloads>(config.clientBuildsDir);
+}
+
+bool Site::isBuild(std::string_view name) const {
+    return builds_ && std::find(config_.clientBuilds.begin(), config_.clientBuilds.end(), name) !=
+                          config_.clientBuilds.end();
 }
 
 Site::~Site() = default;
@@ -59,10 +66,9 @@ SiteAnswer Site::answer(std::string_view path, const PeerAddress& client, std::i
 
 HttpResponse Site::website(std::int64_t now) {
     std::vector<WebsiteLink> links;
-    if (downloads_)
-        for (const auto& [name, label] : kClientDownloads)
-            if (downloads_->has(name))
-                links.push_back(WebsiteLink{std::string(kDownloadPrefix) + std::string(name),
+    for (const auto& [name, label] : kClientDownloads)
+        if ((downloads_ && downloads_->has(name)) || isBuild(name))
+            links.push_back(WebsiteLink{std::string(kDownloadPrefix) + std::string(name),
                                             std::string(label)});
     HttpResponse res =
         HttpResponse::text(200, renderWebsite(lists_.games(now), now, config_.clientUrl, links));
@@ -97,7 +103,9 @@ std::optional<HttpResponse> Site::metricsPage(const PeerAddress& client, std::in
 }
 
 std::optional<HttpResponse> Site::download(std::string_view name) {
+    // The host's own file of the same name wins.
     auto file = downloads_ ? downloads_->find(name) : std::nullopt;
+    if (!file && isBuild(name)) file = builds_->find(name);
     if (!file) return std::nullopt;
     HttpResponse res;
     res.contentType = file->contentType;

@@ -24,7 +24,8 @@ struct SiteAnswer {
 class Site {
 public:
     // fillMetrics adds what lives outside the site (connections, rate limits) to /metrics.
-    // Throws DownloadsError if the downloads folder can't be opened.
+    // Throws DownloadsError if the downloads folder or that of the clients made for
+    // --public-url can't be opened.
     Site(const LobbyConfig& config, const RaceLists& lists, LobbyMetrics& metrics,
          std::function<void(LobbyMetrics::Snapshot&, std::int64_t now)> fillMetrics);
     ~Site();
@@ -36,12 +37,15 @@ private:
     HttpResponse racesJson(std::int64_t now);
     std::optional<HttpResponse> metricsPage(const PeerAddress& client, std::int64_t now);
     std::optional<HttpResponse> download(std::string_view name);
+    // One of the clients made for --public-url.
+    bool isBuild(std::string_view name) const;
 
     const LobbyConfig& config_;
     const RaceLists& lists_;
     LobbyMetrics& metrics_;
     std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics_;
     std::unique_ptr<Downloads> downloads_;
+    std::unique_ptr<Downloads> builds_;
 };
 
 HttpResponse notFound();

@@ -70,8 +70,10 @@ std::string renderWebsite(const std::vector<GameRaces>& games, std::int64_t now,
             html += "More about the client: <a href=\"" + escapeHtml(clientUrl) + "\">" +
                     escapeHtml(clientUrl) + "</a>. ";
     } else if (clientUrl.empty()) {
-        html += "ask the people who run this lobby for it, or build it from the Kestrun sources "
-                "(<code>cmake --preset windows-x64</code>). ";
+        html += "ask the people who run this lobby for it. (Host: give the lobby the address "
+                "players reach it at with <code>--public-url</code>, or with "
+                "<code>LOBBY_PUBLIC_URL</code> in <code>/etc/default/kestrun-lobby</code>, and "
+                "this page offers the client for that address.) ";
     } else {
         html += "<a href=\"" + escapeHtml(clientUrl) + "\">get the client here</a>. ";
     }

@@ -262,6 +262,8 @@ TEST_F(EndToEnd, AboutShowsTheSiteAndClosesWithEnter) {
     ASSERT_TRUE(client->started());
     HWND about = client->openDialog(IDC_ABOUT, "About");
     ASSERT_NE(about, nullptr);
+    EXPECT_EQ(controlText(about, IDC_ABOUT_SITE), kSite);
+    EXPECT_EQ(controlText(about, IDC_ABOUT_CONTACT), kSite);
     EXPECT_FALSE(IsWindowEnabled(client->window()));  // modal: the main window waits
     pressVirtualKey(VK_RETURN);
     EXPECT_TRUE(pollUntil([&] { return windowGone(about); }));

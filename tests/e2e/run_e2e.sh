@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # One end-to-end test: starts the server side on the client's loopback port, runs the
 # driver (under Wine) with the given test filter, then stops everything it started.
-#   run_e2e.sh lobby|down|silent GTEST_FILTER
+#   run_e2e.sh lobby|down|silent|download|installed GTEST_FILTER
+# download: the client under test is kestrun.exe as players download it from a lobby with
+# --public-url (made from KESTRUN_E2E_PACKAGED_CLIENT, whose address is another); installed:
+# the same lobby's kestrun-setup.exe, installed silently.
 # The build passes KESTRUN_E2E_PORT, KESTRUN_E2E_DRIVER, KESTRUN_E2E_CLIENT_EXE,
-# KESTRUN_E2E_GAME_EXE and KESTRUN_LOBBY in the environment.
+# KESTRUN_E2E_GAME_EXE, KESTRUN_E2E_PACKAGED_CLIENT and KESTRUN_LOBBY in the environment.
 set -euo pipefail
 mode=$1
 filter=$2
@@ -15,7 +18,10 @@ source "$root/scripts/lib/lobby.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-e2e.XXXXXX")
 server_pid=""
 own_wine=""
+installed=""
 cleanup() {
+    # _?= runs the uninstaller in place, so wine returns when it is done.
+    [ -n "$installed" ] && wine "$installed\\uninstall.exe" /S "_?=$installed" </dev/null >/dev/null 2>&1
     # A client that outlived its driver (the driver ends it; if the driver crashed, this does).
     local p
     for p in $(kestrun_wine_pids "${KESTRUN_E2E_CLIENT_EXE##*/}"); do kill "$p" 2>/dev/null || true; done
@@ -44,11 +50,18 @@ if port_open; then
 fi
 
 case $mode in
-lobby)
+lobby | download | installed)
     [ -x "$KESTRUN_LOBBY" ] || { echo "no lobby at $KESTRUN_LOBBY (build the native preset)" >&2; exit 1; }
     "$KESTRUN_LOBBY" seed --db "$work/lobby.db" --races 6 >/dev/null
+    clients=()
+    if [ "$mode" != lobby ]; then
+        mkdir "$work/share" "$work/downloaded"
+        cp "$KESTRUN_E2E_PACKAGED_CLIENT" "$work/share/kestrun.exe"
+        cp "$root/installer/kestrun.nsi" "$root/client/res/kestrun.ico" "$work/share/"
+        clients=(--public-url "http://127.0.0.1:$port/" --clients "$work/share")
+    fi
     kestrun_lobby_start "$KESTRUN_LOBBY" "$work/lobby.log" --listen "127.0.0.1:$port" --db "$work/lobby.db" \
-        --rate-limit 0
+        --rate-limit 0 "${clients[@]}"
     ;;
 silent)
     # Accepts connections, reads, never answers.
@@ -80,6 +93,21 @@ SCRIPT
 chmod +x "$work/browser"
 mkdir -p "$work/games"
 
+if [ "$mode" = download ] || [ "$mode" = installed ]; then
+    file=kestrun.exe
+    [ "$mode" = installed ] && file=kestrun-setup.exe
+    (cd "$work/downloaded" &&
+        curl -fsS --max-time 30 -O "http://127.0.0.1:$port/download/$file" &&
+        curl -fsS --max-time 30 -O "http://127.0.0.1:$port/download/SHA256SUMS" &&
+        sha256sum --quiet --ignore-missing -c SHA256SUMS) || { cat "$work/lobby.log" >&2; exit 1; }
+    KESTRUN_E2E_CLIENT_EXE=$work/downloaded/kestrun.exe
+    if [ "$mode" = installed ]; then
+        wine "$work/downloaded/kestrun-setup.exe" /S "/D=$(kestrun_windows_path "$work/installed")" </dev/null >/dev/null 2>&1
+        installed=$(kestrun_windows_path "$work/installed")
+        KESTRUN_E2E_CLIENT_EXE=$work/installed/kestrun.exe
+        [ -s "$KESTRUN_E2E_CLIENT_EXE" ] || { echo "the installer put no kestrun.exe into $work/installed" >&2; exit 1; }
+    fi
+fi
 KESTRUN_E2E_CLIENT=$(kestrun_windows_path "$KESTRUN_E2E_CLIENT_EXE") \
 KESTRUN_E2E_GAME=$(kestrun_windows_path "$KESTRUN_E2E_GAME_EXE") \
 KESTRUN_E2E_WORK=$(kestrun_windows_path "$work/games") \

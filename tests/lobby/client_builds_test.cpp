@@ -1,5 +1,5 @@
-// The clients a lobby makes for its address from the packaged ones: with the real makensis,
-// the real installer script, and stand-in programs that carry an address slot.
+// The clients a lobby makes for its address from the packaged ones: with the real makensis
+// and the stand-ins of stand_in_clients.h.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -11,6 +11,7 @@
 
 #include "client_builds.h"
 #include "lobby_fixture.h"
+#include "stand_in_clients.h"
 #include "wire/site_slot.h"
 
 namespace {
@@ -29,24 +30,13 @@ std::string slurp(const std::string& path) {
 
 void spit(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
-std::string standInClient(char fill) {
-    std::string program(20000, fill);
-    SiteSlot slot{KESTRUN_SITE_SLOT_MARKER, "http://127.0.0.1:8080/"};
-    program.replace(5000, sizeof slot, reinterpret_cast<const char*>(&slot), sizeof slot);
-    return program;
-}
-
 class ClientBuildsTest : public ::testing::Test {
 protected:
     TempDir dir;
     ClientBuildsConfig config;
 
     void SetUp() override {
-        fs::create_directory(dir.file("share"));
-        spit(dir.file("share/kestrun.exe"), standInClient('6'));
-        spit(dir.file("share/kestrun-x86.exe"), standInClient('3'));
-        fs::copy_file(KESTRUN_SOURCE_DIR "/installer/kestrun.nsi", dir.file("share/kestrun.nsi"));
-        fs::copy_file(KESTRUN_SOURCE_DIR "/client/res/kestrun.ico", dir.file("share/kestrun.ico"));
+        writeStandInClients(dir.file("share"));
         config.publicUrl = "http://127.0.0.1:4321/";
         config.clientsDir = dir.file("share");
         config.outDir = dir.file("state/clients");

@@ -41,6 +41,39 @@ unit=$root/lib/systemd/system/kestrun-lobby.service
 [ "$("$root/usr/bin/kestrun-lobby" --version)" = "kestrun-lobby $version" ] ||
     fail "the packaged lobby is not version $version"
 
+# The packaged lobby writes another address into the packaged clients: the bytes change only
+# inside the slot, and SHA256SUMS holds. It does so with / read-only and only the folder it
+# writes into writable, as under the unit (where that is the state directory), when this
+# machine lets a mount namespace be made.
+share=$root/usr/share/kestrun-lobby
+written=$work/written
+mkdir "$written"
+readonly_root=(bash -c 'exec "$@"' _)
+if unshare -m true 2>/dev/null; then
+    readonly_root=(unshare -m bash -c 'mount --make-rprivate / && mount --bind "$1" "$1" &&
+        mount -o remount,bind,ro / && shift && exec env -i PATH=/usr/bin:/bin "$@"' _ "$written")
+else
+    echo "skipped: writing the clients under a read-only / (no mount namespace here)"
+fi
+"${readonly_root[@]}" "$root/usr/bin/kestrun-lobby" client --public-url http://lobby.example.org:8081/ \
+    --out "$written/clients" --clients "$share" >"$work/client.log" 2>&1 ||
+    { cat "$work/client.log"; fail "kestrun-lobby client"; }
+cat "$work/client.log"
+(cd "$written/clients" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the files"
+if command -v makensis >/dev/null; then
+    [ -s "$written/clients/kestrun-setup.exe" ] && [ -s "$written/clients/kestrun-setup-x86.exe" ] ||
+        fail "makensis made no installers"
+fi
+for exe in kestrun.exe kestrun-x86.exe; do
+    slot=$(grep -obaF 'KESTRUN:SITE-URL-SLOT:v1' "$share/$exe" | cut -d: -f1)
+    [ -n "$slot" ] || fail "$exe has no address slot"
+    # cmp -l counts bytes from 1; the address follows the 32-byte marker field, 256 bytes.
+    outside=$({ cmp -l "$share/$exe" "$written/clients/$exe" || true; } |
+        awk -v from=$((slot + 33)) -v to=$((slot + 288)) '$1 < from || $1 > to' | wc -l)
+    [ "$outside" -eq 0 ] || fail "$exe changed in $outside bytes outside its address slot"
+    grep -qaF 'http://lobby.example.org:8081/' "$written/clients/$exe" || fail "$exe lacks the address"
+done
+
 # verify only warns about unknown keys and values it cannot parse: any output is a fault.
 # Under --root it needs the system's targets, and the kill of a dependency, next to the unit.
 cp /lib/systemd/system/*.target "$root/lib/systemd/system/"
@@ -93,6 +126,9 @@ done <"$root/etc/default/kestrun-lobby"
 [[ -v env[LOBBY_LISTEN] && -v env[LOBBY_DB] ]] || fail "the defaults set no LOBBY_LISTEN or LOBBY_DB"
 env[LOBBY_LISTEN]=127.0.0.1:0
 env[LOBBY_DB]=$work/lobby.db
+[[ -v env[LOBBY_PUBLIC_URL] ]] || fail "the defaults set no LOBBY_PUBLIC_URL"
+env[LOBBY_PUBLIC_URL]=http://lobby.example.org/
+env[LOBBY_OPTIONS]="--clients $share"
 exec_line=$(sed -n 's/^ExecStart=//p' "$unit")
 args=()
 set -f
@@ -115,6 +151,9 @@ kestrun_lobby_out=$work/lobby.out kestrun_lobby_start "${args[0]}" "$work/lobby.
 body=$(curl -sS --max-time 10 "http://127.0.0.1:$kestrun_lobby_port/server/server.php?action=getip")
 [ "$body" = $'OK\n127.0.0.1' ] || fail "getip answered: $body"
 [ -f "$work/lobby.db" ] || fail "the lobby did not open its database at LOBBY_DB"
+curl -sS --max-time 10 -o "$work/served.exe" "http://127.0.0.1:$kestrun_lobby_port/download/kestrun.exe"
+grep -qaF 'http://lobby.example.org/' "$work/served.exe" ||
+    fail "/download/kestrun.exe does not carry LOBBY_PUBLIC_URL"
 rc=0
 kestrun_lobby_stop || rc=$?
 [ "$rc" -eq 0 ] || { cat "$work/lobby.err"; fail "the lobby exited with $rc on SIGTERM"; }

@@ -10,13 +10,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
 
 #include "../common/poll_until.h"
 #include "lobby_fixture.h"
+#include "stand_in_clients.h"
+#include "wire/site_slot.h"
 
 namespace {
 
@@ -386,4 +390,50 @@ TEST(LobbyProcess, HostileTrafficLeavesOtherAddressesServed) {
 
     lobby.signal(SIGTERM);
     EXPECT_EQ(lobby.waitForExit(), 0) << lobby.errors();
+}
+
+// --public-url: the clients are made once per address, served with the website's links, and
+// the host's own file of the same name wins; an address the client cannot hold stops it.
+TEST(LobbyProcess, PublicUrlServesClientsMadeOncePerAddress) {
+    TempDir dir;
+    writeStandInClients(dir.file("share"));
+    std::filesystem::create_directory(dir.file("own"));
+    std::ofstream(dir.file("own/kestrun-x86.exe")) << "the host's own";
+    auto serve = [&](const std::string& url, const std::function<void(int port)>& check) {
+        LobbyProcess lobby({"--listen", "127.0.0.1:0", "--db", dir.file("l.db"), "--public-url", url,
+                            "--clients", dir.file("share"), "--downloads", dir.file("own")});
+        int port = lobby.waitForPort();
+        EXPECT_GT(port, 0) << lobby.errors();
+        if (port > 0) check(port);
+        lobby.signal(SIGTERM);
+        EXPECT_EQ(lobby.waitForExit(), 0) << lobby.errors();
+        return lobby.errors();
+    };
+    auto servedSlot = [](int port) {
+        std::string body = httpGet(port, "/download/kestrun.exe").body;
+        std::size_t at = body.find(KESTRUN_SITE_SLOT_MARKER);
+        return at == std::string::npos ? "" : std::string(body.c_str() + at + kSiteSlotMarkerSize);
+    };
+    std::string first = serve("http://lobby.example.org:8081/", [&](int port) {
+        EXPECT_EQ(servedSlot(port), "http://lobby.example.org:8081/");
+        EXPECT_EQ(httpGet(port, "/download/kestrun-x86.exe").body, "the host's own");
+        std::string page = httpGet(port, "/").body;
+        for (const char* name : {"kestrun.exe", "kestrun-x86.exe", "kestrun-setup.exe", "SHA256SUMS"})
+            EXPECT_NE(page.find(std::string("href=\"/download/") + name + "\""), std::string::npos) << name;
+        EXPECT_EQ(httpGet(port, "/download/.stamp").status, 404);
+    });
+    EXPECT_NE(first.find("clients for http://lobby.example.org:8081/ made"), std::string::npos) << first;
+    std::string second = serve("http://lobby.example.org:8081/", [](int) {});
+    EXPECT_NE(second.find("clients for http://lobby.example.org:8081/ reused"), std::string::npos) << second;
+    std::string moved = serve("http://lobby.example.net/", [&](int port) {
+        EXPECT_EQ(servedSlot(port), "http://lobby.example.net/");
+    });
+    EXPECT_NE(moved.find("clients for http://lobby.example.net/ made"), std::string::npos) << moved;
+
+    for (const std::string& bad : {std::string("https://lobby.example.org/"), std::string("http://lobby.example.org"),
+                                   "http://a/" + std::string(250, 'b') + "/"}) {
+        LobbyProcess lobby({"--listen", "127.0.0.1:0", "--db", dir.file("l.db"), "--public-url", bad});
+        EXPECT_EQ(lobby.waitForExit(), 2) << bad;
+        EXPECT_NE(lobby.errors().find("--public-url " + bad + ": the address "), std::string::npos) << lobby.errors();
+    }
 }
