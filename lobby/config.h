@@ -18,6 +18,7 @@ struct LobbyConfig : HttpLimits {
     int port = 8080;  // 0: any free port
     std::string dbPath = "kestrun-lobby.db";
     std::int64_t raceTtlSeconds = 60 * 60;
+    std::int64_t historyDays = 90;  // how long the history keeps a race after it ended
     std::size_t maxRaces = 1000;  // per game
     int rateLimit = 120;          // requests per address per minute; 0: none
     std::size_t maxQuery = 512;   // bytes of the raw query string

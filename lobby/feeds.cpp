@@ -14,7 +14,8 @@ namespace lobby {
 namespace {
 
 constexpr const char* kActionNames[] = {"getip",   "racelist", "raceadd", "racerem",  "unknown",
-                                        "website", "races_json", "metrics", "download", "not_found"};
+                                        "website", "races_json", "metrics", "download", "not_found",
+                                        "stats",   "stats_json"};
 static_assert(std::size(kActionNames) == static_cast<std::size_t>(Action::Count));
 
 }  // namespace

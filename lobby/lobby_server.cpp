@@ -11,6 +11,7 @@
 #include "race_lists.h"
 #include "rate_limiter.h"
 #include "site.h"
+#include "stats_page.h"
 #include "writer.h"
 
 namespace lobby {
@@ -71,13 +72,15 @@ struct LobbyServer::Impl final : HttpHandler {
                 const Outcome* script);
     void commit(Call call, Outcome asked);
     void reloadBlockList();
+    void makeStats(std::int64_t now);
     HttpLimits httpLimits() const;
 };
 
 LobbyServer::Impl::Impl(LobbyConfig c)
     : config(withClock(std::move(c))),
       store(config.dbPath),
-      lists(store, loadBlocks(config), config.raceTtlSeconds, config.maxRaces, config.clock()),
+      lists(store, loadBlocks(config), config.raceTtlSeconds, config.historyDays, config.maxRaces,
+            config.clock()),
       limiter(config.rateLimit),
       trustedProxy(config.trustedProxy.empty() ? std::nullopt : parsePeerAddress(config.trustedProxy)),
       notifier(config.notify.empty() ? nullptr
@@ -103,12 +106,15 @@ LobbyServer::Impl::Impl(LobbyConfig c)
                 !blocks->blocksName(event.race.name))
                 notifier->announce(std::string(kGames[static_cast<std::size_t>(event.game)].id), event.race);
         });
+    makeStats(config.clock());
     writer.every(config.sweepInterval, [this] {
+        std::int64_t now = config.clock();
         try {
-            lists.sweep(config.clock());
+            lists.sweep(now);
         } catch (const StoreError& e) {
             reportProblem(std::string("sweep failed: ") + e.what());
         }
+        if (now - site.statsMadeAt() >= Site::kStatsSeconds) makeStats(now);
     });
     // An admin command or `seed` writes through a connection of its own.
     writer.every(config.changePoll, [this] { lists.pollStore(config.clock()); });
@@ -214,6 +220,15 @@ void LobbyServer::Impl::finish(Call& call, Action action, HttpResponse res,
                                        res.status, res.body->size(),
                                        script ? script->summary() : "-"));
     call.reply(std::move(res));
+}
+
+// On the writer (or before serving).
+void LobbyServer::Impl::makeStats(std::int64_t now) {
+    try {
+        site.makeStats(store.history(statsReadFrom(now)), now);
+    } catch (const StoreError& e) {
+        reportProblem(std::string("statistics not made: ") + e.what());
+    }
 }
 
 // On the writer (or before serving).

@@ -57,7 +57,7 @@ int removeRace(const CommandLine& cl) {
     std::string address = formatDotted(*cl.removeIp);
     try {
         RaceStore store(cl.config.dbPath);
-        if (!store.remove(cl.removeGame, *cl.removeIp)) {
+        if (!store.remove(cl.removeGame, *cl.removeIp, static_cast<std::int64_t>(std::time(nullptr)))) {
             std::fprintf(stderr, "kestrun-lobby: %s has no %s race in %s\n", address.c_str(),
                          cl.removeGame.c_str(), cl.config.dbPath.c_str());
             return 1;

@@ -129,6 +129,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             if (minutes) c.raceTtlSeconds = *minutes * 60;
             return minutes.has_value();
         };
+        options["--history-days"] = number(c.historyDays, 1, 3650);
         options["--max-races"] = number(c.maxRaces, 1, 100000);
         options["--rate-limit"] = number(c.rateLimit, 0, 1000000);
         options["--max-query"] = number(c.maxQuery, 64, 8192);
@@ -238,6 +239,8 @@ Options:
                         IPv4 clients; port 0 picks a free port)
   --db PATH             SQLite database (default kestrun-lobby.db; :memory: keeps nothing)
   --race-ttl MINUTES    a race disappears this long after it was announced (default 60)
+  --history-days N      /stats's history forgets a race this long after it ended (default
+                        90); it keeps when races were open, never who hosted them
   --max-races N         races per game (default 1000)
   --rate-limit N        requests per client address per minute (default 120; 0: no limit)
   --max-query BYTES     longest query string accepted (default 512)

@@ -20,7 +20,7 @@ inline constexpr std::string_view kScriptPath = "/server/server.php";
 // Requests by what was asked: the protocol's actions, then the site's routes.
 enum class Action {
     Getip, Racelist, Raceadd, Racerem, Unknown, Website, RacesJson, Metrics, Download, NotFound,
-    Count
+    Stats, StatsJson, Count
 };
 
 struct Outcome {

@@ -7,9 +7,10 @@
 namespace lobby {
 
 RaceLists::RaceLists(RaceStore& store, std::shared_ptr<const BlockList> blocks,
-                     std::int64_t ttlSeconds, std::size_t maxRaces, std::int64_t now)
-    : store_(store), ttl_(ttlSeconds), maxRaces_(maxRaces), dataVersion_(store.dataVersion()),
-      blocks_(std::move(blocks)) {
+                     std::int64_t ttlSeconds, std::int64_t historyDays, std::size_t maxRaces,
+                     std::int64_t now)
+    : store_(store), ttl_(ttlSeconds), historyKeep_(historyDays * 24 * 60 * 60),
+      maxRaces_(maxRaces), dataVersion_(store.dataVersion()), blocks_(std::move(blocks)) {
     sweep(now);
 }
 
@@ -87,7 +88,7 @@ std::optional<Refusal> RaceLists::commit(const Change& change, std::int64_t now)
     if (change.kind == Change::Kind::Add) {
         event.race.created = now;
         if (store_.add(game, event.race, maxRaces_) == AddOutcome::Full) return Refusal::ListFull;
-    } else if (store_.remove(game, change.race.ip)) {
+    } else if (store_.remove(game, change.race.ip, now)) {
         event.kind = RaceEvent::Kind::Withdrawn;
     } else {
         return Refusal::NoRace;
@@ -104,7 +105,7 @@ void RaceLists::sweep(std::int64_t now) {
             for (Race& race : store_.list(kGames[i].id, std::numeric_limits<std::int64_t>::min()))
                 if (race.created <= cutoff(now))
                     expired.push_back({RaceEvent::Kind::Expired, static_cast<int>(i), std::move(race)});
-    store_.sweep(cutoff(now));
+    store_.sweep(cutoff(now), ttl_, now - historyKeep_);
     rebuildAll(now);
     for (const RaceEvent& event : expired) observer_(event);
 }

@@ -45,8 +45,9 @@ struct RaceEvent {
 class RaceLists {
 public:
     // Sweeps the store and lists what is left; throws StoreError.
+    // historyDays: how long the store's history keeps a race after it ended.
     RaceLists(RaceStore& store, std::shared_ptr<const BlockList> blocks, std::int64_t ttlSeconds,
-              std::size_t maxRaces, std::int64_t now);
+              std::int64_t historyDays, std::size_t maxRaces, std::int64_t now);
 
     // From any thread.
     std::shared_ptr<const GameList> shown(int game, std::int64_t now) const;
@@ -88,6 +89,7 @@ private:
 
     RaceStore& store_;
     const std::int64_t ttl_;
+    const std::int64_t historyKeep_;  // seconds
     const std::size_t maxRaces_;
     std::int64_t dataVersion_ = 0;  // the writer's
     std::function<void(const RaceEvent&)> observer_;

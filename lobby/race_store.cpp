@@ -1,58 +1,10 @@
 #include "race_store.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
+#include <optional>
 #include <string>
 
 namespace lobby {
-
-// A prepared statement that is reset when it goes out of scope.
-class RaceStore::Statement {
-public:
-    Statement(RaceStore& store, const char* sql) : store_(store) {
-        if (sqlite3_prepare_v2(store.db_, sql, -1, &stmt_, nullptr) != SQLITE_OK)
-            store.fail("prepare");
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    Statement& bind(int index, std::string_view text) {
-        check(sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                                SQLITE_TRANSIENT));
-        return *this;
-    }
-    Statement& bind(int index, std::int64_t value) {
-        check(sqlite3_bind_int64(stmt_, index, value));
-        return *this;
-    }
-    // True while a row is there.
-    bool step() {
-        int rc = sqlite3_step(stmt_);
-        if (rc == SQLITE_ROW) return true;
-        if (rc == SQLITE_DONE) return false;
-        store_.fail("step");
-    }
-    void run() {
-        while (step()) {
-        }
-        sqlite3_reset(stmt_);
-    }
-    std::int64_t integer(int column) { return sqlite3_column_int64(stmt_, column); }
-    std::string text(int column) {
-        auto p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-        return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
-                 : std::string();
-    }
-
-private:
-    void check(int rc) {
-        if (rc != SQLITE_OK) store_.fail("bind");
-    }
-    RaceStore& store_;
-    sqlite3_stmt* stmt_ = nullptr;
-};
 
 RaceStore::RaceStore(const std::string& path) {
     int rc = sqlite3_open_v2(path.c_str(), &db_,
@@ -66,17 +18,19 @@ RaceStore::RaceStore(const std::string& path) {
     try {
         sqlite3_busy_timeout(db_, 5000);
         {
-            Statement journal(*this, "PRAGMA journal_mode=WAL");
+            Statement journal(db_, "PRAGMA journal_mode=WAL");
             journal.step();
             if (path != ":memory:" && journal.text(0) != "wal")
                 throw StoreError("cannot use write-ahead logging for " + path);
         }
         // FULL: a race confirmed to a player survives even a power cut, not only a crash.
-        exec("PRAGMA synchronous=FULL");
-        exec("CREATE TABLE IF NOT EXISTS races ("
-             " game TEXT NOT NULL, ip INTEGER NOT NULL, name TEXT NOT NULL,"
-             " created INTEGER NOT NULL, PRIMARY KEY (game, ip)) WITHOUT ROWID");
-        exec("CREATE INDEX IF NOT EXISTS races_by_created ON races (created)");
+        execSql(db_, "PRAGMA synchronous=FULL");
+        execSql(db_,
+                "CREATE TABLE IF NOT EXISTS races ("
+                " game TEXT NOT NULL, ip INTEGER NOT NULL, name TEXT NOT NULL,"
+                " created INTEGER NOT NULL, PRIMARY KEY (game, ip)) WITHOUT ROWID");
+        execSql(db_, "CREATE INDEX IF NOT EXISTS races_by_created ON races (created)");
+        history::createSchema(db_);
     } catch (...) {
         sqlite3_close(db_);
         throw;
@@ -85,34 +39,21 @@ RaceStore::RaceStore(const std::string& path) {
 
 RaceStore::~RaceStore() { sqlite3_close(db_); }
 
-void RaceStore::exec(const char* sql) {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) fail(sql);
-}
-
-void RaceStore::fail(const char* what) {
-    std::string message = std::string(what) + ": " + sqlite3_errmsg(db_);
-    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw StoreError(message);
-}
-
 AddOutcome RaceStore::add(std::string_view game, const Race& race, std::size_t maxRaces) {
     std::lock_guard lock(mutex_);
-    exec("BEGIN IMMEDIATE");
-    bool exists = Statement(*this, "SELECT 1 FROM races WHERE game = ?1 AND ip = ?2")
-                      .bind(1, game)
-                      .bind(2, std::int64_t{race.ip})
-                      .step();
-    if (!exists) {
-        Statement count(*this, "SELECT COUNT(*) FROM races WHERE game = ?1");
-        count.bind(1, game).step();
-        bool full = static_cast<std::uint64_t>(count.integer(0)) >= maxRaces;
-        count.run();
-        if (full) {
-            exec("ROLLBACK");
-            return AddOutcome::Full;
-        }
+    Transaction transaction(db_);
+    std::optional<std::int64_t> replaced;
+    {
+        Statement existing(db_, "SELECT created FROM races WHERE game = ?1 AND ip = ?2");
+        if (existing.bind(1, game).bind(2, std::int64_t{race.ip}).step())
+            replaced = existing.integer(0);
     }
-    Statement(*this,
+    if (!replaced) {
+        Statement count(db_, "SELECT COUNT(*) FROM races WHERE game = ?1");
+        count.bind(1, game).step();
+        if (static_cast<std::uint64_t>(count.integer(0)) >= maxRaces) return AddOutcome::Full;
+    }
+    Statement(db_,
               "INSERT INTO races (game, ip, name, created) VALUES (?1, ?2, ?3, ?4)"
               " ON CONFLICT (game, ip) DO UPDATE SET name = excluded.name,"
               " created = excluded.created")
@@ -121,14 +62,16 @@ AddOutcome RaceStore::add(std::string_view game, const Race& race, std::size_t m
         .bind(3, race.name)
         .bind(4, race.created)
         .run();
-    exec("COMMIT");
-    return exists ? AddOutcome::Replaced : AddOutcome::Added;
+    if (replaced) history::recordClosed(db_, game, *replaced, race.created, RaceEnd::Withdrawn);
+    history::recordOpened(db_, game, race.created);
+    transaction.commit();
+    return replaced ? AddOutcome::Replaced : AddOutcome::Added;
 }
 
 void RaceStore::put(std::string_view game, const std::vector<Race>& races) {
     std::lock_guard lock(mutex_);
-    exec("BEGIN IMMEDIATE");
-    Statement insert(*this,
+    Transaction transaction(db_);
+    Statement insert(db_,
                      "INSERT INTO races (game, ip, name, created) VALUES (?1, ?2, ?3, ?4)"
                      " ON CONFLICT (game, ip) DO UPDATE SET name = excluded.name,"
                      " created = excluded.created");
@@ -139,21 +82,25 @@ void RaceStore::put(std::string_view game, const std::vector<Race>& races) {
             .bind(4, race.created)
             .run();
     }
-    exec("COMMIT");
+    transaction.commit();
 }
 
-bool RaceStore::remove(std::string_view game, std::uint32_t ip) {
+bool RaceStore::remove(std::string_view game, std::uint32_t ip, std::int64_t now) {
     std::lock_guard lock(mutex_);
-    Statement(*this, "DELETE FROM races WHERE game = ?1 AND ip = ?2")
-        .bind(1, game)
-        .bind(2, std::int64_t{ip})
-        .run();
-    return sqlite3_changes(db_) > 0;
+    Transaction transaction(db_);
+    Statement removed(db_, "DELETE FROM races WHERE game = ?1 AND ip = ?2 RETURNING created");
+    removed.bind(1, game).bind(2, std::int64_t{ip});
+    if (!removed.step()) return false;
+    std::int64_t created = removed.integer(0);
+    removed.run();
+    history::recordClosed(db_, game, created, now, RaceEnd::Withdrawn);
+    transaction.commit();
+    return true;
 }
 
 std::vector<Race> RaceStore::list(std::string_view game, std::int64_t createdAfter) {
     std::lock_guard lock(mutex_);
-    Statement select(*this,
+    Statement select(db_,
                      "SELECT name, ip, created FROM races WHERE game = ?1 AND created > ?2"
                      " ORDER BY created DESC, ip");
     select.bind(1, game).bind(2, createdAfter);
@@ -164,15 +111,25 @@ std::vector<Race> RaceStore::list(std::string_view game, std::int64_t createdAft
     return races;
 }
 
-int RaceStore::sweep(std::int64_t cutoff) {
+int RaceStore::sweep(std::int64_t cutoff, std::int64_t raceTtl, std::int64_t historyBefore) {
     std::lock_guard lock(mutex_);
-    Statement(*this, "DELETE FROM races WHERE created <= ?1").bind(1, cutoff).run();
-    return sqlite3_changes(db_);
+    Transaction transaction(db_);
+    Statement(db_, "DELETE FROM races WHERE created <= ?1").bind(1, cutoff).run();
+    int swept = sqlite3_changes(db_);
+    history::recordExpired(db_, cutoff, raceTtl);
+    history::prune(db_, historyBefore);
+    transaction.commit();
+    return swept;
+}
+
+std::vector<PastRace> RaceStore::history(std::int64_t from) {
+    std::lock_guard lock(mutex_);
+    return history::read(db_, from);
 }
 
 std::int64_t RaceStore::dataVersion() {
     std::lock_guard lock(mutex_);
-    Statement version(*this, "PRAGMA data_version");
+    Statement version(db_, "PRAGMA data_version");
     version.step();
     return version.integer(0);
 }

@@ -1,15 +1,14 @@
 #pragma once
-// The races, kept in SQLite (WAL). One connection, guarded by the store's own mutex, so
-// every method may be called from any thread.
+// The races, kept in SQLite (WAL), and their history (history.h). One connection, guarded by
+// the store's own mutex, so every method may be called from any thread.
 #include <cstdint>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-struct sqlite3;
-struct sqlite3_stmt;
+#include "history.h"
+#include "sqlite_db.h"
 
 namespace lobby {
 
@@ -17,12 +16,6 @@ struct Race {
     std::string name;
     std::uint32_t ip = 0;
     std::int64_t created = 0;  // seconds since 1970 UTC
-};
-
-// Carries SQLite's own text; meant for the operator's log, never for a player.
-class StoreError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
 };
 
 enum class AddOutcome { Added, Replaced, Full };
@@ -36,23 +29,26 @@ public:
     RaceStore& operator=(const RaceStore&) = delete;
 
     // One race per address and game: a second add replaces the first. A new address is
-    // refused once the game holds maxRaces races. Committed before it returns.
+    // refused once the game holds maxRaces races. Committed before it returns, with its
+    // history: a replaced race counts as withdrawn and the new one as announced.
     AddOutcome add(std::string_view game, const Race& race, std::size_t maxRaces);
-    // Adds or replaces all of them in one transaction, without a limit.
+    // Adds or replaces all of them in one transaction, without a limit and without history:
+    // demonstration races were never announced.
     void put(std::string_view game, const std::vector<Race>& races);
-    bool remove(std::string_view game, std::uint32_t ip);
+    // Withdraws the race, recorded in the history as of `now`.
+    bool remove(std::string_view game, std::uint32_t ip, std::int64_t now);
     // Races created after `createdAfter`, newest first.
     std::vector<Race> list(std::string_view game, std::int64_t createdAfter);
-    // Deletes every race created at or before `cutoff`; gives how many went.
-    int sweep(std::int64_t cutoff);
+    // Deletes every race created at or before `cutoff`, recorded as expired `raceTtl` seconds
+    // after it was created, and forgets the history of races that ended before
+    // `historyBefore`; gives how many races went.
+    int sweep(std::int64_t cutoff, std::int64_t raceTtl, std::int64_t historyBefore);
+    // The history of races announced at or after `from`, or still open then.
+    std::vector<PastRace> history(std::int64_t from);
     // Changes whenever another connection (another process) commits to the database.
     std::int64_t dataVersion();
 
 private:
-    class Statement;
-    void exec(const char* sql);
-    [[noreturn]] void fail(const char* what);
-
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
 };

@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "refusals.h"
+#include "site_script.h"
+#include "stats_page.h"
 #include "website.h"
 #include "wire.h"
 
@@ -26,6 +28,23 @@ bool isLoopback(const PeerAddress& client) {
     return client.isIpv4 ? (client.ipv4 >> 24) == 127 : client.text == "::1";
 }
 
+HttpResponse json(std::shared_ptr<const std::string> body) {
+    HttpResponse res;
+    res.contentType = "application/json";
+    res.headers = {{"Access-Control-Allow-Origin", "*"}, {"Cache-Control", "no-cache"}};
+    res.body = std::move(body);
+    return res;
+}
+
+HttpResponse script() {
+    static const auto body = std::make_shared<const std::string>(kSiteScript);
+    HttpResponse res;
+    res.contentType = "text/javascript; charset=utf-8";
+    res.headers = {{"Cache-Control", "no-cache"}, {"X-Content-Type-Options", "nosniff"}};
+    res.body = body;
+    return res;
+}
+
 }  // namespace
 
 HttpResponse notFound() { return HttpResponse::text(404, errorBody("Not found.")); }
@@ -35,6 +54,7 @@ Site::Site(const LobbyConfig& config, const RaceLists& lists, LobbyMetrics& metr
     : config_(config), lists_(lists), metrics_(metrics), fillMetrics_(std::move(fillMetrics)) {
     if (!config.downloadsDir.empty()) downloads_ = std::make_unique<Downloads>(config.downloadsDir);
     if (!config.clientBuildsDir.empty()) builds_ = std::make_unique<Downloads>(config.clientBuildsDir);
+    makeStats({}, 0);  // until the lobby makes them from its history
 }
 
 bool Site::isBuild(std::string_view name) const {
@@ -53,7 +73,16 @@ SiteAnswer Site::answer(std::string_view path, const PeerAddress& client, std::i
         response = website(now);
     } else if (path == "/races.json") {
         action = Action::RacesJson;
-        response = racesJson(now);
+        response = json(lists_.racesJson(now));
+    } else if (path == "/site.js") {
+        action = Action::Website;
+        response = script();
+    } else if (path == "/stats") {
+        action = Action::Stats;
+        response = page(stats()->html);
+    } else if (path == "/stats.json") {
+        action = Action::StatsJson;
+        response = json(stats()->json);
     } else if (path == "/metrics") {
         action = Action::Metrics;
         response = metricsPage(client, now);
@@ -70,21 +99,36 @@ HttpResponse Site::website(std::int64_t now) {
         if ((downloads_ && downloads_->has(name)) || isBuild(name))
             links.push_back(WebsiteLink{std::string(kDownloadPrefix) + std::string(name),
                                             std::string(label)});
-    HttpResponse res =
-        HttpResponse::text(200, renderWebsite(lists_.games(now), now, config_.clientUrl, links));
+    return page(std::make_shared<const std::string>(
+        renderWebsite(lists_.games(now), now, config_.clientUrl, links)));
+}
+
+HttpResponse Site::page(std::shared_ptr<const std::string> html) const {
+    HttpResponse res;
     res.contentType = "text/html; charset=utf-8";
     res.headers = {{"Cache-Control", "no-cache"},
-                   {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'"},
+                   {"Content-Security-Policy", kPagePolicy},
                    {"X-Content-Type-Options", "nosniff"}};
+    res.body = std::move(html);
     return res;
 }
 
-HttpResponse Site::racesJson(std::int64_t now) {
-    HttpResponse res;
-    res.contentType = "application/json";
-    res.headers = {{"Access-Control-Allow-Origin", "*"}, {"Cache-Control", "no-cache"}};
-    res.body = lists_.racesJson(now);
-    return res;
+std::shared_ptr<const Site::StatsBodies> Site::stats() const {
+    std::lock_guard lock(statsMutex_);
+    return stats_;
+}
+
+std::int64_t Site::statsMadeAt() const { return stats()->at; }
+
+void Site::makeStats(const std::vector<PastRace>& history, std::int64_t now) {
+    std::vector<std::string> games;
+    for (const auto& game : kGames) games.emplace_back(game.id);
+    RaceStats figures = computeStats(history, games, now);
+    auto made = std::make_shared<const StatsBodies>(
+        StatsBodies{now, std::make_shared<const std::string>(renderStatsPage(figures)),
+                    std::make_shared<const std::string>(renderStatsJson(figures))});
+    std::lock_guard lock(statsMutex_);
+    stats_ = std::move(made);
 }
 
 std::optional<HttpResponse> Site::metricsPage(const PeerAddress& client, std::int64_t now) {

@@ -1,15 +1,19 @@
 #pragma once
-// Every route but the client's protocol: the website, the JSON feed, /metrics and the
-// downloads folder; and the access log's line. A new route goes into Site::answer's table.
+// Every route but the client's protocol: the website and its script, the JSON feed, the
+// statistics, /metrics and the downloads folder; and the access log's line. A new route goes
+// into Site::answer's table.
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "config.h"
 #include "downloads.h"
 #include "feeds.h"
+#include "history.h"
 #include "http_server.h"
 #include "protocol.h"
 #include "race_lists.h"
@@ -32,9 +36,20 @@ public:
 
     SiteAnswer answer(std::string_view path, const PeerAddress& client, std::int64_t now);
 
+    // /stats and /stats.json, made again from the history; on the writer, at most once a
+    // minute, and shared by every request until the next time.
+    static constexpr std::int64_t kStatsSeconds = 60;
+    std::int64_t statsMadeAt() const;
+    void makeStats(const std::vector<PastRace>& history, std::int64_t now);
+
 private:
+    struct StatsBodies {
+        std::int64_t at = 0;
+        std::shared_ptr<const std::string> html, json;
+    };
+    std::shared_ptr<const StatsBodies> stats() const;
+    HttpResponse page(std::shared_ptr<const std::string> html) const;
     HttpResponse website(std::int64_t now);
-    HttpResponse racesJson(std::int64_t now);
     std::optional<HttpResponse> metricsPage(const PeerAddress& client, std::int64_t now);
     std::optional<HttpResponse> download(std::string_view name);
     // One of the clients made for --public-url.
@@ -46,6 +61,8 @@ private:
     std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics_;
     std::unique_ptr<Downloads> downloads_;
     std::unique_ptr<Downloads> builds_;
+    mutable std::mutex statsMutex_;  // held only to copy or swap the pointer
+    std::shared_ptr<const StatsBodies> stats_;
 };
 
 HttpResponse notFound();

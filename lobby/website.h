@@ -1,5 +1,6 @@
 #pragma once
-// The lobby's web page: both games' races, as one small self-contained HTML document.
+// The lobby's web pages: both games' races, as one small HTML document that a same-origin
+// script (/site.js) keeps current, and the frame they share with the statistics page.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,6 +18,17 @@ struct GameRaces {
 std::string formatAge(std::int64_t seconds);
 // "2026-12-07T23:59:59Z"
 std::string isoUtc(std::int64_t seconds);
+
+// Every page's policy: no one else's resources, no inline script, no framing.
+inline constexpr const char* kPagePolicy =
+    "default-src 'none'; style-src 'unsafe-inline'; script-src 'self'; connect-src 'self'; "
+    "frame-ancestors 'none'";
+
+// The document up to and including the opening of <main>, with the site's navigation;
+// `path` marks the current page in it. `script`: the path of a same-origin script, or empty.
+std::string pageStart(std::string_view title, std::string_view path, std::string_view script = {});
+// Closes <main>, and gives the footer this HTML.
+std::string pageEnd(std::string_view footerHtml);
 
 struct WebsiteLink {
     std::string href;

@@ -6,14 +6,17 @@
 #   client on other addresses asks getip and racelist; its success rate and p50/p99, against
 #   the lobby's defaults and nginx configured as an operator would harden it;
 # - idle: the lobby's resident memory with 10,000 idle connections open;
-# - feeds: /races.json (the same 500 races as JSON) next to the race list, on the same lobby.
+# - feeds: /races.json (the same 500 races as JSON) next to the race list, on the same lobby;
+# - stats: /stats and /stats.json, from 10,000 races of history over 30 days, next to the
+#   race list, on the same lobby;
+# - history: how much the database grows for 10,000 races announced through the lobby.
 #   BENCH_SECONDS (default 10), BENCH_CONNECTIONS (default "16 256 1024"), BENCH_THREADS (wrk,
-#   default 2), BENCH_PARTS (default "throughput attack idle feeds")
+#   default 2), BENCH_PARTS (default "throughput attack idle feeds stats history")
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${BENCH_SECONDS:-10}
 connection_counts=${BENCH_CONNECTIONS:-16 256 1024}
-parts=${BENCH_PARTS:-throughput attack idle feeds}
+parts=${BENCH_PARTS:-throughput attack idle feeds stats history}
 wrk_threads=${BENCH_THREADS:-2}
 
 for tool in wrk nginx curl python3; do
@@ -205,4 +208,47 @@ if [[ " $parts " == *" feeds "* ]]; then
     echo "feeds: /races.json ($json_bytes bytes) next to the race list ($bytes bytes), same lobby"
     compare racelist "$lobby_url" races.json "$json_url"
     stop_servers
+fi
+
+if [[ " $parts " == *" stats "* ]]; then
+    sqlite3 "$work/lobby.db" "DELETE FROM history;
+        WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 9999)
+        INSERT INTO history (game, opened, closed, ended)
+        SELECT CASE i % 3 WHEN 0 THEN 'NFS5' ELSE 'NFS4' END, unixepoch() - i * 259,
+               unixepoch() - i * 259 + 1800, 'withdrawn' FROM n"
+    start_lobby --rate-limit 0 --max-per-address 100000
+    for page in stats stats.json; do
+        page_url="http://127.0.0.1:$lobby_port/$page"
+        echo "stats: /$page ($(curl -sf "$page_url" | wc -c) bytes, 10,000 races of history) next to the race list ($bytes bytes), same lobby"
+        compare racelist "$lobby_url" "$page" "$page_url"
+    done
+    stop_servers
+fi
+
+if [[ " $parts " == *" history "* ]]; then
+    db="$work/history.db"
+    kestrun_lobby_start "$lobby_bin" "$work/lobby.err" --listen 127.0.0.1:0 --db "$db" --rate-limit 0 ||
+        { echo "bench: the lobby did not start"; exit 1; }
+    kestrun_lobby_stop
+    empty=$(stat -c %s "$db")
+    kestrun_lobby_start "$lobby_bin" "$work/lobby.err" --listen 127.0.0.1:0 --db "$db" --rate-limit 0 ||
+        { echo "bench: the lobby did not start"; exit 1; }
+    # One host announcing again and again: each announcement ends the one before it.
+    started=$(date +%s.%N)
+    python3 - "$kestrun_lobby_port" 10000 <<'PY'
+import http.client, sys
+connection = http.client.HTTPConnection("127.0.0.1", int(sys.argv[1]))
+for i in range(int(sys.argv[2])):
+    connection.request("GET", f"/server/server.php?action=raceadd&game=NFS{4 + i % 2}"
+                              f"&data=name:Race%20{i};ip:2130706433")
+    body = connection.getresponse().read()
+    if body != b"OK\n":
+        sys.exit(f"bench: announcement {i} answered {body!r}")
+PY
+    took=$(awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }')
+    kestrun_lobby_stop
+    rows=$(sqlite3 "$db" "SELECT COUNT(*) FROM history")
+    awk -v e="$empty" -v f="$(stat -c %s "$db")" -v r="$rows" -v t="$took" 'BEGIN {
+        printf "history: %d races announced in %s s; the database grew by %.0f KiB, %.0f bytes a race, %.2f MiB per 10,000 races\n",
+            r, t, (f - e) / 1024, (f - e) / r, (f - e) / r * 10000 / 1048576 }'
 fi

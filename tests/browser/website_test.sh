@@ -40,7 +40,9 @@ expect '<td>&lt;b&gt;Tom &amp; "Jerry"&lt;/b&gt;</td><td>203.0.113.100</td>'
 grep -q '<b>Tom' "$work/dom.html" && fail "the race name became markup"
 expect 'href="/download/kestrun.exe"'
 expect 'href="/download/kestrun-setup-x86.exe"'
-expect 'http-equiv="refresh"'
+grep -q 'http-equiv="refresh"' "$work/dom.html" && fail "the page reloads itself"
+expect '<script src="/site.js" defer=""></script>'
+expect '<a href="/">Refresh the lists</a>'
 expect 'type the host address'
 
 mkdir -p "$(dirname "$screenshot")"

@@ -13,6 +13,7 @@ TEST(LobbyOptions, ValuesAreTakenInBothForms) {
                                     "--threads", "3", "--trusted-proxy", "10.0.0.1",
                                     "--proxy-header", "X-Real-IP", "--client-url",
                                     "https://example.org/kestrun", "--sweep-seconds", "2",
+                                    "--history-days", "7",
                                     "--notify", "discord:https://chat.example.org/a",
                                     "--notify=json:http://bot.example.org/", "--notify-ca", "ca.pem"});
     ASSERT_TRUE(parsed.commandLine) << parsed.error;
@@ -29,6 +30,7 @@ TEST(LobbyOptions, ValuesAreTakenInBothForms) {
     EXPECT_EQ(c.proxyHeader, "X-Real-IP");
     EXPECT_EQ(c.clientUrl, "https://example.org/kestrun");
     EXPECT_EQ(c.sweepInterval, std::chrono::seconds(2));
+    EXPECT_EQ(c.historyDays, 7);
     ASSERT_EQ(c.notify.size(), 2u);
     EXPECT_EQ(c.notify[0].kind, WebhookKind::Discord);
     EXPECT_EQ(c.notify[1].url, "http://bot.example.org/");

@@ -16,6 +16,7 @@ struct Config {
     std::size_t maxQuery = 512;
     std::size_t maxRaces = 1000;
     std::int64_t raceTtlSeconds = 60 * 60;
+    std::int64_t historyDays = 90;
 };
 
 class Protocol : public ::testing::Test {
@@ -24,7 +25,8 @@ protected:
     void start(Config c = {}, const std::string& blockList = "") {
         config_ = c;
         auto blocks = std::make_shared<const BlockList>(BlockList::parse(blockList));
-        lists_ = std::make_unique<RaceLists>(store_, blocks, c.raceTtlSeconds, c.maxRaces, now_);
+        lists_ = std::make_unique<RaceLists>(store_, blocks, c.raceTtlSeconds, c.historyDays,
+                                             c.maxRaces, now_);
     }
 
     // The body answered to this query from this client, the change committed if it asks one.
