@@ -6,6 +6,7 @@
 #include <map>
 #include <type_traits>
 
+#include "notify.h"
 #include "race_store.h"
 #include "wire.h"
 #include "wire/site_slot.h"
@@ -169,6 +170,15 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             c.downloadsDir = v;
             return !v.empty();
         };
+        options["--notify"] = [&](const std::string& v) {
+            auto parsed = parseWebhook(v);
+            if (parsed.webhook) c.notify.push_back(*parsed.webhook);
+            return parsed.webhook.has_value();
+        };
+        options["--notify-ca"] = [&](const std::string& v) {
+            c.notifyCa = v;
+            return !v.empty();
+        };
         options["--public-url"] = publicUrl;
         options["--clients"] = clientsDir;
         options["--sweep-seconds"] = [&](const std::string& v) {
@@ -263,6 +273,10 @@ Options:
                         starts a comment. A bad line stops the lobby at start; on SIGHUP it
                         is reported and the previous list stays
   --metrics WHO         who may read /metrics (Prometheus): off, loopback (default) or on
+  --notify KIND:URL     posts each newly announced race to this webhook; KIND is discord,
+                        slack (also Mattermost, Rocket.Chat) or json (the race as
+                        /races.json shows it, with "event"); may be given several times
+  --notify-ca FILE      PEM certificates trusted for webhooks besides the system's
   --sweep-seconds N     how often expired races are removed (default 30)
   --help                this text
   --version             the lobby's version
