@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 
+#include "notify.h"
 #include "race_store.h"
 #include "wire.h"
 #include "wire/site_slot.h"
@@ -124,6 +125,15 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
                if (!set(v)) throw BadValue{name, v};
            })->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     };
+    // Given once or more, one value each time.
+    auto repeatable = [&](const std::string& name, Setter set) {
+        names.push_back(name);
+        app.add_option_function<std::vector<std::string>>(
+               name, [name, set = std::move(set)](const std::vector<std::string>& values) {
+                   for (const std::string& v : values)
+                       if (!set(v)) throw BadValue{name, v};
+               })->allow_extra_args(false);
+    };
     // Empty leaves it off, as an empty LOBBY_PUBLIC_URL does; what is wrong with any other
     // value is said once all options are read.
     auto publicUrl = [&](const std::string& v) {
@@ -181,6 +191,12 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             return it != kValues.end();
         });
         option("--downloads", text(c.downloadsDir, notEmpty));
+        repeatable("--notify", [&](const std::string& v) {
+            auto parsed = parseWebhook(v);
+            if (parsed.webhook) c.notify.push_back(*parsed.webhook);
+            return parsed.webhook.has_value();
+        });
+        option("--notify-ca", text(c.notifyCa, notEmpty));
         option("--public-url", publicUrl);
         option("--clients", text(c.clientsDir, notEmpty));
         option("--sweep-seconds", seconds(c.sweepInterval, 3600));
