@@ -51,9 +51,11 @@ deb=${debs[0]}
 [ -f "$deb" ] || die "cpack wrote no kestrun-lobby_<version>_amd64.deb"
 echo "package: $(basename "$deb") from a release build, $((SECONDS - started)) s"
 
-# --- the root: systemd, curl and the package's Depends (first of any alternatives)
-depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/|.*//; s/(.*//; s/[[:space:]]//g')
-include=$(printf '%s\n' systemd systemd-sysv dbus curl $depends | sort -u | paste -sd, -)
+# --- the root: systemd, curl and the package's Depends and Recommends (first of any
+# alternatives), as apt installs it by default
+fields() { dpkg-deb -f "$deb" "$@" | tr ',' '\n' | sed 's/|.*//; s/(.*//; s/[[:space:]]//g'; }
+include=$(printf '%s\n' systemd systemd-sysv dbus curl $(fields Depends) $(fields Recommends) |
+    sed '/^$/d' | sort -u | paste -sd, -)
 mirror=$(sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*\/debian\)$/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1)
 mirror=${mirror:-http://deb.debian.org/debian}
 key=$(printf 'bookworm minbase %s\n' "$include" | sha256sum | cut -c1-16)
@@ -156,6 +158,7 @@ serving() { until_true 20 answers_getip; }
 set_options() {  # LOBBY_OPTIONS in the defaults file
     inside sed -i "s|^LOBBY_OPTIONS=.*|LOBBY_OPTIONS=$1|" /etc/default/kestrun-lobby
 }
+public_url=http://127.0.0.1:8080/
 
 installs_stopped() {
     inside apt-get install -y --no-install-recommends /root/kestrun-lobby.deb || return 1
@@ -220,6 +223,7 @@ no_sigsys() {
     local dropin=/etc/systemd/system/kestrun-lobby.service.d
     inside mkdir -p "$dropin" &&
         inside sh -c "printf '[Service]\nSystemCallErrorNumber=kill\n' >$dropin/kill.conf" &&
+        inside sed -i "s|^LOBBY_PUBLIC_URL=.*|LOBBY_PUBLIC_URL=$public_url|" /etc/default/kestrun-lobby &&
         inside systemctl daemon-reload && inside systemctl restart kestrun-lobby && serving || return 1
     # systemd's number for "kill"
     [ "$(inside systemctl show -p SystemCallErrorNumber --value kestrun-lobby)" = 2147483646 ] || return 1
@@ -239,6 +243,9 @@ no_sigsys() {
 200 /races.json
 200 /metrics
 200 /download/kestrun.zip
+200 /download/kestrun.exe
+200 /download/kestrun-setup-x86.exe
+200 /download/SHA256SUMS
 404 /download/nothing.zip
 404 /nothing-here
 200 /server/server.php?action=getip
@@ -255,6 +262,17 @@ ROUTES
     local rc=$?
     inside rm -r "$dropin" && inside systemctl daemon-reload && inside systemctl start kestrun-lobby
     return "$rc"
+}
+# The restart under the kill action above made them: makensis ran as the dynamic user, under
+# the unit's filter, writing only into the state directory.
+serves_clients() {
+    journal_has "clients for $public_url made" && ! journal_has "not offered" || return 1
+    get "http://127.0.0.1:8080/download/kestrun.exe" | grep -qaF "$public_url" || return 1
+    local uid owner
+    uid=$(inside awk '/^Uid:/ { print $2 }' "/proc/$(main_pid)/status")
+    owner=$(inside stat -c %u /var/lib/private/kestrun-lobby/clients/kestrun-setup.exe)
+    figure "$(inside journalctl -u kestrun-lobby --no-pager -o cat | grep -o "made in [^:]*" | head -n 1)"
+    [ "$uid" = "$owner" ]
 }
 exposure() {
     local line level
@@ -285,6 +303,7 @@ check "kill -9 of the main process restarts it, race kept" kill9_restarts
 check "the journal has the access-log lines" journal_logs_access
 check "the database belongs to the dynamic user" db_of_dynamic_user
 check "with SystemCallErrorNumber=kill every route, reload and stop run without SIGSYS" no_sigsys
+check "LOBBY_PUBLIC_URL: the clients for that address, installers too, made by the service and served" serves_clients
 check "systemd-analyze security: exposure at most 2.0" exposure
 check "apt purge removes the unit, the defaults file and the state" purges
 
