@@ -9,6 +9,7 @@
 
 #include "client_builds.h"
 #include "http_server.h"
+#include "notify.h"
 
 namespace lobby {
 
@@ -34,6 +35,8 @@ struct LobbyConfig : HttpLimits {
     // names; served under /download/ after downloadsDir.
     std::string clientBuildsDir;
     std::vector<std::string> clientBuilds;
+    std::vector<Webhook> notify;  // told of each newly announced race
+    std::string notifyCa;         // certificates for them besides the system's; empty: none
     // How often the database is checked for changes made by another process.
     std::chrono::milliseconds changePoll{2000};
     // Seconds since 1970 UTC; the system clock when empty.

@@ -20,8 +20,10 @@ static_assert(std::size(kActionNames) == static_cast<std::size_t>(Action::Count)
 
 }  // namespace
 
-std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now) {
+std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now,
+                            std::string_view event) {
     nlohmann::ordered_json doc;
+    if (!event.empty()) doc["event"] = event;
     doc["server_time"] = now;
     doc["server_time_utc"] = isoUtc(now);
     auto& races = doc["races"] = nlohmann::ordered_json::object();
@@ -90,6 +92,21 @@ std::string LobbyMetrics::render(const Snapshot& now) {
                             .Register(snapshot);
     for (const auto& [reason, count] : now.connectionRefusals)
         connections.Add({{"reason", reason}}).Increment(static_cast<double>(count));
+    if (now.notifications) {
+        auto& notifications = prometheus::BuildCounter()
+                                  .Name("kestrun_notifications_total")
+                                  .Help("Races told to chat webhooks, by the webhooks' kind and the "
+                                        "outcome (dropped: pushed out of a full queue)")
+                                  .Register(snapshot);
+        for (std::size_t k = 0; k < kWebhookKinds; ++k) {
+            const NotificationCounts& c = (*now.notifications)[k];
+            std::string kind(kindName(static_cast<WebhookKind>(k)));
+            for (const auto& [outcome, count] :
+                 {std::pair{"sent", c.sent}, {"failed", c.failed}, {"dropped", c.dropped}})
+                notifications.Add({{"kind", kind}, {"outcome", outcome}})
+                    .Increment(static_cast<double>(count));
+        }
+    }
     auto families = registry_->Collect();
     auto more = snapshot.Collect();
     families.insert(families.end(), more.begin(), more.end());

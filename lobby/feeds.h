@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "notify.h"
 #include "protocol.h"
 #include "refusals.h"
 #include "website.h"
@@ -22,8 +25,10 @@ class Registry;
 namespace lobby {
 
 // {"server_time":…,"server_time_utc":"…","races":{"NFS4":[{"name","host","created",
-// "created_utc"}…],…}}; bytes that are not UTF-8 become U+FFFD.
-std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now);
+// "created_utc"}…],…}}; bytes that are not UTF-8 become U+FFFD. An event, when given, comes
+// first: {"event":…,"server_time":…}.
+std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now,
+                            std::string_view event = {});
 
 class LobbyMetrics {
 public:
@@ -39,6 +44,8 @@ public:
         std::uint64_t rateLimitedAddresses = 0;
         // The HTTP layer's own refusals, as totals since start: reason and count.
         std::vector<std::pair<std::string, std::uint64_t>> connectionRefusals;
+        // Races told to webhooks, by the webhooks' kind; not shown without webhooks.
+        std::optional<std::array<NotificationCounts, kWebhookKinds>> notifications;
     };
     std::string render(const Snapshot& now);
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "feeds.h"
+#include "notify.h"
 #include "protocol.h"
 #include "race_lists.h"
 #include "rate_limiter.h"
@@ -55,6 +56,7 @@ struct LobbyServer::Impl final : HttpHandler {
     RateLimiter limiter;
     std::optional<PeerAddress> trustedProxy;
     LobbyMetrics metrics;
+    std::unique_ptr<Notifier> notifier;  // only with webhooks; outlives the writer
     Site site;
     Writer writer;
     HttpServer http;  // last: it goes first, and with it every session
@@ -81,6 +83,8 @@ LobbyServer::Impl::Impl(LobbyConfig c)
             config.clock()),
       limiter(config.rateLimit),
       trustedProxy(config.trustedProxy.empty() ? std::nullopt : parsePeerAddress(config.trustedProxy)),
+      notifier(config.notify.empty() ? nullptr
+                                     : std::make_unique<Notifier>(config.notify, config.notifyCa, reportProblem)),
       site(config, lists, metrics,
            [this](LobbyMetrics::Snapshot& snapshot, std::int64_t now) {
                const HttpCounters& h = http.counters();
@@ -91,8 +95,17 @@ LobbyServer::Impl::Impl(LobbyConfig c)
                    {"head_timeout", h.headTimeouts},     {"idle_timeout", h.idleTimeouts},
                    {"write_timeout", h.writeTimeouts},   {"too_large", h.tooLarge},
                    {"bad_request", h.badRequests}};
+               if (notifier) snapshot.notifications = notifier->counts();
            }),
       http(*this, httpLimits()) {
+    if (notifier)
+        lists.onEvent([this](const RaceEvent& event) {
+            // Committed; the block list may have changed since the request was checked.
+            auto blocks = lists.blocks();
+            if (event.kind == RaceEvent::Kind::Announced && !blocks->blocksAddress(event.race.ip) &&
+                !blocks->blocksName(event.race.name))
+                notifier->announce(std::string(kGames[static_cast<std::size_t>(event.game)].id), event.race);
+        });
     makeStats(config.clock());
     writer.every(config.sweepInterval, [this] {
         std::int64_t now = config.clock();

@@ -13,8 +13,8 @@ namespace lobby {
 
 class LobbyServer {
 public:
-    // Opens the database, the block list and the downloads folder; throws StoreError,
-    // BlockListError or DownloadsError if it can't.
+    // Opens the database, the block list, the downloads folder and the webhooks' certificates;
+    // throws StoreError, BlockListError, DownloadsError or NotifyError if it can't.
     explicit LobbyServer(LobbyConfig config);
     ~LobbyServer();
     LobbyServer(const LobbyServer&) = delete;

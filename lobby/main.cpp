@@ -147,6 +147,9 @@ int serve(CommandLine& cl) {
         std::fprintf(stderr, "kestrun-lobby: block list %s: %s\n", config.blockListPath.c_str(),
                      e.what());
         return 1;
+    } catch (const NotifyError& e) {
+        std::fprintf(stderr, "kestrun-lobby: %s\n", e.what());
+        return 1;
     } catch (const DownloadsError& e) {
         std::fprintf(stderr, "kestrun-lobby: %s\n", e.what());
         return 1;

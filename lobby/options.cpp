@@ -1,11 +1,16 @@
 #include "options.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <map>
-#include <type_traits>
 
+#include "notify.h"
 #include "race_store.h"
 #include "wire.h"
 #include "wire/site_slot.h"
@@ -13,14 +18,14 @@
 namespace lobby {
 namespace {
 
+// Decimal digits only, at most 9 of them, within [min, max].
 std::optional<long long> parseNumber(const std::string& text, long long min, long long max) {
-    if (text.empty() || text.size() > 9) return std::nullopt;
     long long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value < min || value > max) return std::nullopt;
+    const char* end = text.data() + text.size();
+    auto read = std::from_chars(text.data(), end, value);
+    if (text.empty() || text.size() > 9 || text.front() < '0' || text.front() > '9' ||
+        read.ec != std::errc() || read.ptr != end || value < min || value > max)
+        return std::nullopt;
     return value;
 }
 
@@ -53,37 +58,81 @@ bool isPlainUrl(const std::string& url) {
     return true;
 }
 
+bool isGame(const std::string& id) { return gameIndex(id) >= 0; }
+
+struct BadValue {
+    std::string option, value;
+};
+
+// Each option's setter; false means the value is not acceptable.
+using Setter = std::function<bool(const std::string&)>;
+
+template <typename Field>
+Setter number(Field& field, long long min, long long max) {
+    return [&field, min, max](const std::string& v) {
+        auto n = parseNumber(v, min, max);
+        if (n) field = static_cast<Field>(*n);
+        return n.has_value();
+    };
+}
+
+template <typename Duration>
+Setter seconds(Duration& field, long long max) {
+    return [&field, max](const std::string& v) {
+        auto n = parseNumber(v, 1, max);
+        if (n) field = std::chrono::seconds(*n);
+        return n.has_value();
+    };
+}
+
+Setter text(std::string& field, std::function<bool(const std::string&)> acceptable) {
+    return [&field, acceptable = std::move(acceptable)](const std::string& v) {
+        field = v;
+        return acceptable(v);
+    };
+}
+
+bool notEmpty(const std::string& v) { return !v.empty(); }
+
 }  // namespace
 
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine cl;
     LobbyConfig& c = cl.config;
-    std::size_t i = 0;
     static const std::map<std::string, CommandLine::Mode> kSubcommands = {
         {"seed", CommandLine::Mode::Seed},
         {"races", CommandLine::Mode::Races},
         {"remove", CommandLine::Mode::Remove},
         {"client", CommandLine::Mode::Client}};
-    if (!args.empty())
-        if (auto sub = kSubcommands.find(args[0]); sub != kSubcommands.end()) {
+    auto first = args.begin();
+    if (first != args.end())
+        if (auto sub = kSubcommands.find(*first); sub != kSubcommands.end()) {
             cl.mode = sub->second;
-            i = 1;
+            ++first;
         }
-    const bool seed = cl.mode == CommandLine::Mode::Seed;
+    // --help and --version end the command line: what follows them is not looked at.
+    auto last = std::find_if(first, args.end(), [](const std::string& a) {
+        return a == "--help" || a == "-h" || a == "--version";
+    });
 
-    // Each option's setter; false means the value is not acceptable.
-    using Setter = std::function<bool(const std::string&)>;
-    auto number = [](auto& field, long long min, long long max) {
-        return Setter([&field, min, max](const std::string& v) {
-            auto n = parseNumber(v, min, max);
-            if (n) field = static_cast<std::remove_reference_t<decltype(field)>>(*n);
-            return n.has_value();
-        });
+    CLI::App app;
+    app.set_help_flag();
+    app.allow_extras();
+    std::vector<std::string> names;
+    auto option = [&](const std::string& name, Setter set) {
+        names.push_back(name);
+        app.add_option_function<std::string>(name, [name, set = std::move(set)](const std::string& v) {
+               if (!set(v)) throw BadValue{name, v};
+           })->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     };
-    std::map<std::string, Setter> options;
-    options["--db"] = [&](const std::string& v) {
-        c.dbPath = v;
-        return !v.empty();
+    // Given once or more, one value each time.
+    auto repeatable = [&](const std::string& name, Setter set) {
+        names.push_back(name);
+        app.add_option_function<std::vector<std::string>>(
+               name, [name, set = std::move(set)](const std::vector<std::string>& values) {
+                   for (const std::string& v : values)
+                       if (!set(v)) throw BadValue{name, v};
+               })->allow_extra_args(false);
     };
     // Empty leaves it off, as an empty LOBBY_PUBLIC_URL does; what is wrong with any other
     // value is said once all options are read.
@@ -91,72 +140,48 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         c.publicUrl = v;
         return true;
     };
-    auto clientsDir = [&](const std::string& v) {
-        c.clientsDir = v;
-        return !v.empty();
-    };
     if (cl.mode == CommandLine::Mode::Client) {
-        options.erase("--db");
-        options["--public-url"] = publicUrl;
-        options["--clients"] = clientsDir;
-        options["--out"] = [&](const std::string& v) {
-            cl.clientOut = v;
-            return !v.empty();
-        };
-    } else if (cl.mode == CommandLine::Mode::Races) {
-        // --db only
-    } else if (cl.mode == CommandLine::Mode::Remove) {
-        options["--game"] = [&](const std::string& v) {
-            cl.removeGame = v;
-            return v == "NFS4" || v == "NFS5";
-        };
-        options["--ip"] = [&](const std::string& v) {
+        option("--public-url", publicUrl);
+        option("--clients", text(c.clientsDir, notEmpty));
+        option("--out", text(cl.clientOut, notEmpty));
+    } else {
+        option("--db", text(c.dbPath, notEmpty));
+    }
+    if (cl.mode == CommandLine::Mode::Remove) {
+        option("--game", text(cl.removeGame, isGame));
+        option("--ip", [&](const std::string& v) {
             auto peer = parsePeerAddress(v);
             if (peer && peer->isIpv4 && peer->text == v) cl.removeIp = peer->ipv4;
             return cl.removeIp.has_value();
-        };
-    } else if (seed) {
-        options["--races"] = number(cl.seedRaces, 1, kMaxDemoRaces);
-        options["--game"] = [&](const std::string& v) {
+        });
+    } else if (cl.mode == CommandLine::Mode::Seed) {
+        option("--races", number(cl.seedRaces, 1, kMaxDemoRaces));
+        option("--game", [&](const std::string& v) {
             cl.seedGames = {v};
-            return v == "NFS4" || v == "NFS5";
-        };
-    } else {
-        options["--listen"] = [&](const std::string& v) { return parseListen(v, c); };
-        options["--race-ttl"] = [&](const std::string& v) {
+            return isGame(v);
+        });
+    } else if (cl.mode == CommandLine::Mode::Serve) {
+        option("--listen", [&](const std::string& v) { return parseListen(v, c); });
+        option("--race-ttl", [&](const std::string& v) {
             auto minutes = parseNumber(v, 1, 7 * 24 * 60);
             if (minutes) c.raceTtlSeconds = *minutes * 60;
             return minutes.has_value();
-        };
-        options["--history-days"] = number(c.historyDays, 1, 3650);
-        options["--max-races"] = number(c.maxRaces, 1, 100000);
-        options["--rate-limit"] = number(c.rateLimit, 0, 1000000);
-        options["--max-query"] = number(c.maxQuery, 64, 8192);
-        options["--threads"] = number(c.threads, 1, 512);
-        options["--max-connections"] = number(c.maxConnections, 1, 1000000);
-        options["--max-per-address"] = number(c.maxPerAddress, 1, 100000);
-        options["--head-seconds"] = [&](const std::string& v) {
-            auto seconds = parseNumber(v, 1, 600);
-            if (seconds) c.headTimeout = std::chrono::seconds(*seconds);
-            return seconds.has_value();
-        };
-        options["--trusted-proxy"] = [&](const std::string& v) {
-            c.trustedProxy = v;
-            return parsePeerAddress(v).has_value();
-        };
-        options["--proxy-header"] = [&](const std::string& v) {
-            c.proxyHeader = v;
-            return isHeaderName(v);
-        };
-        options["--client-url"] = [&](const std::string& v) {
-            c.clientUrl = v;
-            return isPlainUrl(v);
-        };
-        options["--block-list"] = [&](const std::string& v) {
-            c.blockListPath = v;
-            return !v.empty();
-        };
-        options["--metrics"] = [&](const std::string& v) {
+        });
+        option("--history-days", number(c.historyDays, 1, 3650));
+        option("--max-races", number(c.maxRaces, 1, 100000));
+        option("--rate-limit", number(c.rateLimit, 0, 1000000));
+        option("--max-query", number(c.maxQuery, 64, 8192));
+        option("--threads", number(c.threads, 1, 512));
+        option("--max-connections", number(c.maxConnections, 1, 1000000));
+        option("--max-per-address", number(c.maxPerAddress, 1, 100000));
+        option("--head-seconds", seconds(c.headTimeout, 600));
+        option("--trusted-proxy", text(c.trustedProxy, [](const std::string& v) {
+                   return parsePeerAddress(v).has_value();
+               }));
+        option("--proxy-header", text(c.proxyHeader, isHeaderName));
+        option("--client-url", text(c.clientUrl, isPlainUrl));
+        option("--block-list", text(c.blockListPath, notEmpty));
+        option("--metrics", [&](const std::string& v) {
             static const std::map<std::string, LobbyConfig::Metrics> kValues = {
                 {"off", LobbyConfig::Metrics::Off},
                 {"loopback", LobbyConfig::Metrics::Loopback},
@@ -164,42 +189,38 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             auto it = kValues.find(v);
             if (it != kValues.end()) c.metrics = it->second;
             return it != kValues.end();
-        };
-        options["--downloads"] = [&](const std::string& v) {
-            c.downloadsDir = v;
-            return !v.empty();
-        };
-        options["--public-url"] = publicUrl;
-        options["--clients"] = clientsDir;
-        options["--sweep-seconds"] = [&](const std::string& v) {
-            auto seconds = parseNumber(v, 1, 3600);
-            if (seconds) c.sweepInterval = std::chrono::seconds(*seconds);
-            return seconds.has_value();
-        };
+        });
+        option("--downloads", text(c.downloadsDir, notEmpty));
+        repeatable("--notify", [&](const std::string& v) {
+            auto parsed = parseWebhook(v);
+            if (parsed.webhook) c.notify.push_back(*parsed.webhook);
+            return parsed.webhook.has_value();
+        });
+        option("--notify-ca", text(c.notifyCa, notEmpty));
+        option("--public-url", publicUrl);
+        option("--clients", text(c.clientsDir, notEmpty));
+        option("--sweep-seconds", seconds(c.sweepInterval, 3600));
     }
 
-    for (; i < args.size(); ++i) {
-        std::string name = args[i];
-        if (name == "--help" || name == "-h") {
-            cl.mode = CommandLine::Mode::Help;
-            return {cl, ""};
-        }
-        if (name == "--version") {
-            cl.mode = CommandLine::Mode::Version;
-            return {cl, ""};
-        }
-        std::optional<std::string> value;
-        if (std::size_t eq = name.find('='); eq != std::string::npos && name.rfind("--", 0) == 0) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-        }
-        auto option = options.find(name);
-        if (option == options.end()) return {std::nullopt, "unknown option " + name};
-        if (!value) {
-            if (i + 1 >= args.size()) return {std::nullopt, name + " needs a value"};
-            value = args[++i];
-        }
-        if (!option->second(*value)) return {std::nullopt, "bad value for " + name + ": " + *value};
+    std::vector<std::string> reversed(std::make_reverse_iterator(last),
+                                      std::make_reverse_iterator(first));
+    try {
+        app.parse(reversed);
+    } catch (const BadValue& bad) {
+        return {std::nullopt, "bad value for " + bad.option + ": " + bad.value};
+    } catch (const CLI::ParseError&) {
+        // An option without its value: the last word, or one followed by another option.
+        for (auto it = first; it != last; ++it)
+            if (std::find(names.begin(), names.end(), *it) != names.end() &&
+                (it + 1 == last || (it + 1)->rfind("-", 0) == 0))
+                return {std::nullopt, *it + " needs a value"};
+        return {std::nullopt, "unreadable command line"};
+    }
+    if (auto extra = app.remaining(); !extra.empty())
+        return {std::nullopt, "unknown option " + extra.front().substr(0, extra.front().find('='))};
+    if (last != args.end()) {
+        cl.mode = *last == "--version" ? CommandLine::Mode::Version : CommandLine::Mode::Help;
+        return {cl, ""};
     }
     if (cl.mode == CommandLine::Mode::Remove && (cl.removeGame.empty() || !cl.removeIp))
         return {std::nullopt, "remove needs --game NFS4|NFS5 and --ip ADDRESS"};
@@ -263,6 +284,10 @@ Options:
                         starts a comment. A bad line stops the lobby at start; on SIGHUP it
                         is reported and the previous list stays
   --metrics WHO         who may read /metrics (Prometheus): off, loopback (default) or on
+  --notify KIND:URL     posts each newly announced race to this webhook; KIND is discord,
+                        slack (also Mattermost, Rocket.Chat) or json (the race as
+                        /races.json shows it, with "event"); may be given several times
+  --notify-ca FILE      PEM certificates trusted for webhooks besides the system's
   --sweep-seconds N     how often expired races are removed (default 30)
   --help                this text
   --version             the lobby's version

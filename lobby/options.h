@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config.h"
+#include "wire/games.h"
 
 namespace lobby {
 
@@ -14,7 +15,11 @@ struct CommandLine {
     Mode mode = Mode::Serve;
     LobbyConfig config;
     int seedRaces = 20;
-    std::vector<std::string> seedGames{"NFS4", "NFS5"};
+    std::vector<std::string> seedGames = [] {
+        std::vector<std::string> all;
+        for (const GameInfo& game : kGames) all.emplace_back(game.id);
+        return all;
+    }();
     std::string removeGame;          // remove: both are required
     std::optional<std::uint32_t> removeIp;
     std::string clientOut;           // client: required, like --public-url

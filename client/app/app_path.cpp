@@ -6,8 +6,9 @@
 
 #include "common/win_handles.h"
 
-const std::string nfs4AppPathKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\nfsHs.exe";
-const std::string nfs5AppPathKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Porsche.exe";
+std::string appPathKey(std::string_view executable) {
+    return "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + std::string(executable);
+}
 
 std::string readAppPath(const std::string& keyPath, const std::string& valueName) {
     UniqueRegKey key;

@@ -16,6 +16,7 @@
 #include "res/resource.h"
 #include "server/ip_lookup.h"
 #include "server/server_request.h"
+#include "wire/games.h"
 
 HINSTANCE instanceHandle = nullptr;
 
@@ -35,8 +36,9 @@ UniqueIcon loadIcon(int widthMetric, int heightMetric) {
                                                     LR_DEFAULTCOLOR)));
 }
 
-void configureTab(GameTab& tab, const char* gameId, const std::string& keyPath) {
-    tab.setGameId(gameId);
+void configureTab(GameTab& tab, const GameInfo& game) {
+    const std::string keyPath = appPathKey(game.executable);
+    tab.setGameId(std::string(game.id));
     tab.setExePath(readAppPath(keyPath, ""));
     tab.setWorkDir(readAppPath(keyPath, "Path"));
 }
@@ -53,14 +55,13 @@ void initialise(HWND window) {
     SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
     SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon.get()));
 
-    gameTabCount = 2;
+    gameTabCount = kGames.size();
     try {
         gameTabs.reset(new GameTab[gameTabCount]);
     } catch (const std::bad_alloc&) {
         throw ErrorText("Memory couldn't be allocated.");
     }
-    configureTab(gameTabs[0], "NFS4", nfs4AppPathKey);
-    configureTab(gameTabs[1], "NFS5", nfs5AppPathKey);
+    for (unsigned i = 0; i < gameTabCount; ++i) configureTab(gameTabs[i], kGames[i]);
 
     HWND tabControl = GetDlgItem(window, IDC_GAME_TABS);
     if (tabControl == nullptr) throw ErrorText("Error retrieving game tabs.");
@@ -88,7 +89,7 @@ void initialise(HWND window) {
 GameTab& currentTab() { return gameTabs[currentTabIndex]; }
 
 void addRace(HWND window) {
-    std::string name = getInput(instanceHandle, window, "Add race", "Race name:", 16);
+    std::string name = getInput(instanceHandle, window, "Add race", "Race name:", static_cast<int>(kMaxRaceNameLength));
     if (name.empty() || !gameTabs) return;  // the dialog's loop may have seen the window go
     std::string ownIp = ipLookup->ip();
     currentTab().addRace(name, ownIp);

@@ -3,15 +3,29 @@
 
 A GoogleTest program counts each of its cases; any other test (fuzzer, script) counts
 once. A test that failed without reporting failed cases (a crash, a time-out) counts as
-one failure on top of the cases it passed."""
+one failure on top of the cases it passed.
+
+LastTest.log says "Test Passed." of a test that skipped itself (SKIP_RETURN_CODE); only
+ctest's console output lists those, under "The following tests did not run:". Given that
+output as the second argument, skipped tests count as neither passed nor failed.
+Prints "PASSED FAILED SKIPPED"."""
 import re
 import sys
 
-passed = failed = 0
+skipped_names = set()
+if len(sys.argv) > 2:
+    console = open(sys.argv[2], encoding="utf-8", errors="replace").read()
+    skipped_names = set(re.findall(r"^\s*\d+ - (\S+) \(Skipped\)$", console, re.M))
+
+passed = failed = skipped = 0
 text = open(sys.argv[1], encoding="utf-8", errors="replace").read().replace("\r", "")
 for block in re.split(r"\n(?=\d+/\d+ Testing: )", text):
     output = block.split("\nOutput:\n", 1)
     if len(output) < 2:
+        continue
+    name = re.match(r"\d+/\d+ Testing: (\S+)", block)
+    if name and name.group(1) in skipped_names:
+        skipped += 1
         continue
     body, _, tail = output[1].partition("<end of output>")
     ok = "Test Passed." in tail
@@ -26,4 +40,4 @@ for block in re.split(r"\n(?=\d+/\d+ Testing: )", text):
         f = 1
     passed += p
     failed += f
-print(passed, failed)
+print(passed, failed, skipped)

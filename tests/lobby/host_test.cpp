@@ -89,7 +89,7 @@ TEST_F(HostTest, RacesJsonReadsBackWithAnAwkwardName) {
     lobby::RaceStore(dir_.file("lobby.db"))
         .put("NFS5", {lobby::Race{awkward + "\xff", 0xC0000201u, kStart - 60}});
     HttpReply reply;
-    ASSERT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(pollUntil([&] {
         reply = httpGet(port(), "/races.json");
         return reply.body.find("192.0.2.1") != std::string::npos;
     }));
@@ -145,7 +145,7 @@ TEST_F(HostTest, MetricsCountRacesRequestsAndRefusals) {
     call(add("Fair", 0, 1));
     // The connections of the calls above close on their own time; only /metrics's stays.
     std::string metrics;
-    waitUntil([&] {
+    pollUntil([&] {
         metrics = httpGet(port(), "/metrics").body;
         return metrics.find("kestrun_open_connections 1\n") != std::string::npos;
     });

@@ -1,24 +1,10 @@
 #include "lobby_fixture.h"
 
-#include "../common/poll_until.h"
-
 #include <cstdlib>
-
-std::string add(const std::string& game, const std::string& name, const std::string& ip) {
-    return "action=raceadd&game=" + game + "&data=name:" + name + ";ip:" + ip;
-}
-
-std::string rem(const std::string& game, const std::string& ip) {
-    return "action=racerem&game=" + game + "&data=ip:" + ip;
-}
 
 bool isRefusal(const std::string& body) {
     return body.rfind("ERROR\n", 0) == 0 && body.size() > 6 && body.back() == '\n' &&
            body.find('\n', 6) == body.size() - 1;
-}
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    return pollUntil(condition, timeout);
 }
 
 TempDir::TempDir() {
@@ -35,7 +21,7 @@ TempDir::~TempDir() {
 RunningLobby::RunningLobby(lobby::LobbyConfig config) : server(std::move(config)) {
     port = server.bind();
     thread_ = std::thread([this] { server.run(); });
-    if (!waitUntil([this] { return server.isRunning(); }))
+    if (!pollUntil([this] { return server.isRunning(); }))
         ADD_FAILURE() << "lobby did not start";
 }
 

@@ -14,16 +14,12 @@
 #include <vector>
 
 #include "http_probe.h"
+#include "lobby_queries.h"
+#include "poll_until.h"
 #include "lobby_server.h"
 
-// Queries of the client's protocol, and whether a body is one refusal line.
-std::string add(const std::string& game, const std::string& name, const std::string& ip);
-std::string rem(const std::string& game, const std::string& ip);
+// Whether a body is one refusal line.
 bool isRefusal(const std::string& body);
-
-// Polls a condition until it holds or the timeout passes.
-bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 class TempDir {
 public:
@@ -66,7 +62,7 @@ protected:
 
     // The body of a GET of the script with this query; expects status 200.
     std::string call(const std::string& query, const std::string& source = "127.0.0.1");
-    std::string raceList(const std::string& game) { return call("action=racelist&game=" + game); }
+    std::string raceList(const std::string& game) { return call(raceListQuery(game)); }
     std::vector<std::string> accessLog();
 
     TempDir dir_;

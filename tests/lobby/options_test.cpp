@@ -13,7 +13,9 @@ TEST(LobbyOptions, ValuesAreTakenInBothForms) {
                                     "--threads", "3", "--trusted-proxy", "10.0.0.1",
                                     "--proxy-header", "X-Real-IP", "--client-url",
                                     "https://example.org/kestrun", "--sweep-seconds", "2",
-                                    "--history-days", "7"});
+                                    "--history-days", "7",
+                                    "--notify", "discord:https://chat.example.org/a",
+                                    "--notify=json:http://bot.example.org/", "--notify-ca", "ca.pem"});
     ASSERT_TRUE(parsed.commandLine) << parsed.error;
     const LobbyConfig& c = parsed.commandLine->config;
     EXPECT_EQ(c.host, "::");
@@ -29,6 +31,10 @@ TEST(LobbyOptions, ValuesAreTakenInBothForms) {
     EXPECT_EQ(c.clientUrl, "https://example.org/kestrun");
     EXPECT_EQ(c.sweepInterval, std::chrono::seconds(2));
     EXPECT_EQ(c.historyDays, 7);
+    ASSERT_EQ(c.notify.size(), 2u);
+    EXPECT_EQ(c.notify[0].kind, WebhookKind::Discord);
+    EXPECT_EQ(c.notify[1].url, "http://bot.example.org/");
+    EXPECT_EQ(c.notifyCa, "ca.pem");
 }
 
 TEST(LobbyOptions, BadValuesAreRefusedWithTheOptionNamed) {
@@ -42,6 +48,7 @@ TEST(LobbyOptions, BadValuesAreRefusedWithTheOptionNamed) {
         {"seed", "--races", "763"},    {"seed", "--game", "NFS6"},  {"seed", "--listen", "h:1"},
         {"--metrics", "public"},       {"remove", "--ip", "1.2.3"}, {"remove", "--ip", "::1"},
         {"remove", "--ip", "01.2.3.4"}, {"races", "--listen", "h:1"},
+        {"--notify", "teams:https://chat.example.org/"}, {"--notify-ca", ""},
     };
     for (const auto& args : cases) {
         auto parsed = parseCommandLine(args);

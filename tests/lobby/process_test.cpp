@@ -147,7 +147,7 @@ TEST(LobbyProcess, SighupWithoutBlockListIsReportedAndIgnored) {
     int port = lobby.waitForPort();
     ASSERT_GT(port, 0) << lobby.errors();
     lobby.signal(SIGHUP);
-    EXPECT_TRUE(waitUntil([&] { return lobby.waitForExit(50ms) == -1 &&
+    EXPECT_TRUE(pollUntil([&] { return lobby.waitForExit(50ms) == -1 &&
                                        lobby.errors().find("nothing to re-read") != std::string::npos; }))
         << lobby.errors();
     EXPECT_EQ(httpGet(port, "/server/server.php?action=getip").body, "OK\n127.0.0.1\n");
@@ -238,16 +238,16 @@ TEST(LobbyProcess, HostModeratesARunningLobby) {
 
     std::ofstream(blocked) << "word: nasty\n";
     lobby.signal(SIGHUP);
-    EXPECT_TRUE(waitUntil([&] { return announce("NASTY2", 9) != "OK\n"; }));
+    EXPECT_TRUE(pollUntil([&] { return announce("NASTY2", 9) != "OK\n"; }));
     std::ofstream(blocked) << "word: nasty\nnot an entry\n";
     lobby.signal(SIGHUP);
-    EXPECT_TRUE(waitUntil([&] { return lobby.waitForExit(50ms) == -1 &&
+    EXPECT_TRUE(pollUntil([&] { return lobby.waitForExit(50ms) == -1 &&
                                        lobby.errors().find("line 2: ") != std::string::npos; }));
     EXPECT_NE(announce("nasty3", 9), "OK\n");  // the previous list still holds
 
     LobbyProcess remove({"remove", "--db", db, "--game", "NFS4", "--ip", "127.0.0.7"});
     EXPECT_EQ(remove.waitForExit(), 0) << remove.errors();
-    EXPECT_TRUE(waitUntil([&] { return list().find("Nasty") == std::string::npos; })) << list();
+    EXPECT_TRUE(pollUntil([&] { return list().find("Nasty") == std::string::npos; })) << list();
     EXPECT_NE(list().find("Kept"), std::string::npos);
     LobbyProcess again({"remove", "--db", db, "--game", "NFS4", "--ip", "127.0.0.7"});
     EXPECT_EQ(again.waitForExit(), 1);
@@ -293,7 +293,7 @@ TEST(LobbyProcess, KillNineUnderWriteLoadLosesNoConfirmedRace) {
             }
         });
     }
-    bool loaded = waitUntil([&] { return confirmedCount >= 400; }, 120s);
+    bool loaded = pollUntil([&] { return confirmedCount >= 400; }, 120s);
     lobby->signal(SIGKILL);
     EXPECT_EQ(lobby->waitForExit(), 128 + SIGKILL);
     stop = true;
@@ -375,7 +375,7 @@ TEST(LobbyProcess, HostileTrafficLeavesOtherAddressesServed) {
     EXPECT_TRUE(answered(1));
     // Past its cap an address is closed at once, before it may send anything.
     std::size_t cut = 0;
-    EXPECT_TRUE(waitUntil([&] {
+    EXPECT_TRUE(pollUntil([&] {
         cut = std::count_if(flood.begin(), flood.end(), [](auto& c) { return c->closedByServer(); });
         return cut >= 180;
     })) << cut;

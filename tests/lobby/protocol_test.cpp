@@ -42,7 +42,7 @@ protected:
         EXPECT_EQ(outcome.ok(), outcome.body->rfind("OK\n", 0) == 0) << query;
         return *outcome.body;
     }
-    std::string raceList(const std::string& game) { return call("action=racelist&game=" + game); }
+    std::string raceList(const std::string& game) { return call(raceListQuery(game)); }
 
     std::int64_t now_ = kStart;
     RaceStore store_{":memory:"};
@@ -60,9 +60,9 @@ TEST_F(Protocol, GetIpAnswersThePeersAddress) {
 TEST_F(Protocol, RaceListBodiesAreExact) {
     start();
     EXPECT_EQ(raceList("NFS4"), "OK\n" + kT0 + "\n0\n");
-    ASSERT_EQ(call(add("NFS4", "Race%20one", kHome)), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Race%20one", kHome)), "OK\n");
     now_ += 5;
-    ASSERT_EQ(call(add("NFS4", "Second", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Second", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
     now_ += 5;
     std::string t5 = std::to_string(kStart + 5), t10 = std::to_string(kStart + 10);
     EXPECT_EQ(raceList("NFS4"), "OK\n" + t10 + "\n2\nSecond,2130706434," + t5 + "\nRace one," +
@@ -72,10 +72,10 @@ TEST_F(Protocol, RaceListBodiesAreExact) {
 
 TEST_F(Protocol, AddingAgainReplacesTheAddressesRace) {
     start();
-    ASSERT_EQ(call(add("NFS4", "First", kHome)), "OK\n");
-    ASSERT_EQ(call(add("NFS5", "Other game", kHome)), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "First", kHome)), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS5", "Other game", kHome)), "OK\n");
     now_ += 100;
-    ASSERT_EQ(call(add("NFS4", "Second", kHome)), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Second", kHome)), "OK\n");
     std::string t100 = std::to_string(kStart + 100);
     EXPECT_EQ(raceList("NFS4"), "OK\n" + t100 + "\n1\nSecond," + kHome + "," + t100 + "\n");
     EXPECT_EQ(raceList("NFS5"), "OK\n" + t100 + "\n1\nOther game," + kHome + "," + kT0 + "\n");
@@ -83,25 +83,25 @@ TEST_F(Protocol, AddingAgainReplacesTheAddressesRace) {
 
 TEST_F(Protocol, RemoveTakesOnlyTheRequestersRace) {
     start();
-    ASSERT_EQ(call(add("NFS4", "Mine", kHome)), "OK\n");
-    ASSERT_EQ(call(add("NFS4", "Theirs", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
-    EXPECT_EQ(call(rem("NFS5", kHome)), "ERROR\nYou have no race in the NFS5 race list.\n");
-    EXPECT_EQ(call(rem("NFS4", kHome)), "OK\n");
-    EXPECT_EQ(call(rem("NFS4", kHome)), "ERROR\nYou have no race in the NFS4 race list.\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Mine", kHome)), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Theirs", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
+    EXPECT_EQ(call(raceRemQuery("NFS5", kHome)), "ERROR\nYou have no race in the NFS5 race list.\n");
+    EXPECT_EQ(call(raceRemQuery("NFS4", kHome)), "OK\n");
+    EXPECT_EQ(call(raceRemQuery("NFS4", kHome)), "ERROR\nYou have no race in the NFS4 race list.\n");
     EXPECT_EQ(raceList("NFS4"), "OK\n" + kT0 + "\n1\nTheirs,2130706434," + kT0 + "\n");
 }
 
 TEST_F(Protocol, NoOneAddsOrRemovesARaceForSomeoneElsesAddress) {
     start();
-    ASSERT_EQ(call(add("NFS4", "Victim", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Victim", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
     std::string before = raceList("NFS4");
 
-    std::string spoofAdd = call(add("NFS4", "Spoof", loopbackDecimal(0, 2)));
+    std::string spoofAdd = call(raceAddQuery("NFS4", "Spoof", loopbackDecimal(0, 2)));
     EXPECT_TRUE(isRefusal(spoofAdd)) << spoofAdd;
     EXPECT_NE(spoofAdd.find("127.0.0.1"), std::string::npos) << "says whose address it saw";
-    EXPECT_TRUE(isRefusal(call(rem("NFS4", loopbackDecimal(0, 2)))));
+    EXPECT_TRUE(isRefusal(call(raceRemQuery("NFS4", loopbackDecimal(0, 2)))));
     // An address text with a part above 255 travels as 0.
-    EXPECT_TRUE(isRefusal(call(add("NFS4", "Zero", "0"))));
+    EXPECT_TRUE(isRefusal(call(raceAddQuery("NFS4", "Zero", "0"))));
     EXPECT_EQ(raceList("NFS4"), before);
 }
 
@@ -172,14 +172,14 @@ TEST_F(Protocol, AFullListTakesNoNewAddressButStillReplacements) {
     auto c = config();
     c.maxRaces = 2;
     start(c);
-    ASSERT_EQ(call(add("NFS4", "One", loopbackDecimal(0, 1))), "OK\n");
-    ASSERT_EQ(call(add("NFS4", "Two", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
-    EXPECT_EQ(call(add("NFS4", "Three", loopbackDecimal(0, 3)), "127.0.0.3"),
+    ASSERT_EQ(call(raceAddQuery("NFS4", "One", loopbackDecimal(0, 1))), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Two", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
+    EXPECT_EQ(call(raceAddQuery("NFS4", "Three", loopbackDecimal(0, 3)), "127.0.0.3"),
               "ERROR\nThe NFS4 race list is full. Please try again later.\n");
-    EXPECT_EQ(call(add("NFS4", "One again", loopbackDecimal(0, 1))), "OK\n");
-    EXPECT_EQ(call(add("NFS5", "Three", loopbackDecimal(0, 3)), "127.0.0.3"), "OK\n");
-    ASSERT_EQ(call(rem("NFS4", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
-    EXPECT_EQ(call(add("NFS4", "Three", loopbackDecimal(0, 3)), "127.0.0.3"), "OK\n");
+    EXPECT_EQ(call(raceAddQuery("NFS4", "One again", loopbackDecimal(0, 1))), "OK\n");
+    EXPECT_EQ(call(raceAddQuery("NFS5", "Three", loopbackDecimal(0, 3)), "127.0.0.3"), "OK\n");
+    ASSERT_EQ(call(raceRemQuery("NFS4", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
+    EXPECT_EQ(call(raceAddQuery("NFS4", "Three", loopbackDecimal(0, 3)), "127.0.0.3"), "OK\n");
 }
 
 // IPv6 players announce nothing, so a block-list entry for them has nothing to refuse: from a
@@ -189,8 +189,8 @@ TEST_F(Protocol, Ipv6AddressesChangeNoListBlockedOrNot) {
     const std::string needsIpv4 =
         "ERROR\nThe lobby needs an IPv4 connection to know your address, and yours is IPv6.\n";
     for (const char* source : {"2001:db8::1", "2001:db9::1"}) {
-        EXPECT_EQ(call(add("NFS4", "x", "0"), source), needsIpv4) << source;
-        EXPECT_EQ(call(rem("NFS4", "0"), source), needsIpv4) << source;
+        EXPECT_EQ(call(raceAddQuery("NFS4", "x", "0"), source), needsIpv4) << source;
+        EXPECT_EQ(call(raceRemQuery("NFS4", "0"), source), needsIpv4) << source;
         EXPECT_EQ(call("action=getip", source), needsIpv4) << source;
         EXPECT_EQ(call("action=racelist&game=NFS4", source), "OK\n" + kT0 + "\n0\n") << source;
     }
@@ -208,13 +208,13 @@ TEST_F(Protocol, TheWriterReportsAnnouncementsWithdrawalsAndExpiries) {
                        e.race.name + " " + std::to_string(e.race.ip) + " " +
                        (e.race.created ? std::to_string(e.race.created - kStart) : "-"));
     });
-    call(add("NFS4", "One", kHome));
-    call(add("NFS5", "Two", loopbackDecimal(0, 2)), "127.0.0.2");
-    call(add("NFS4", "Spoof", loopbackDecimal(0, 2)));  // refused: no event
+    call(raceAddQuery("NFS4", "One", kHome));
+    call(raceAddQuery("NFS5", "Two", loopbackDecimal(0, 2)), "127.0.0.2");
+    call(raceAddQuery("NFS4", "Spoof", loopbackDecimal(0, 2)));  // refused: no event
     now_ += 30;
-    call(rem("NFS5", loopbackDecimal(0, 2)), "127.0.0.2");
-    call(rem("NFS5", loopbackDecimal(0, 2)), "127.0.0.2");  // no race: no event
-    call(add("NFS5", "Three", kHome));
+    call(raceRemQuery("NFS5", loopbackDecimal(0, 2)), "127.0.0.2");
+    call(raceRemQuery("NFS5", loopbackDecimal(0, 2)), "127.0.0.2");  // no race: no event
+    call(raceAddQuery("NFS5", "Three", kHome));
     lists_->sweep(kStart + 59);
     EXPECT_EQ(seen.size(), 4u);
     lists_->sweep(kStart + 60);

@@ -22,7 +22,7 @@ TEST_F(LobbyTest, NamesArriveEncodedOrRawAsTheClientsLibrarySendsThem) {
         {"abcdefghijklmnop", "abcdefghijklmnop"},
     };
     for (const Case& c : cases) {
-        std::string target = "/server/server.php?" + add("NFS5", c.onTheWire, kHome);
+        std::string target = "/server/server.php?" + raceAddQuery("NFS5", c.onTheWire, kHome);
         auto replies = splitReplies(*exchangeRaw(port(), "GET " + target +
                                                             " HTTP/1.1\r\nHost: x\r\n"
                                                             "Connection: close\r\n\r\n"));
@@ -38,7 +38,7 @@ TEST_F(LobbyTest, KeptAliveConnectionMendsEachRequestLine) {
     start();
     std::string head = " HTTP/1.1\r\nHost: x\r\n\r\n";
     std::string requests = "GET /server/server.php?action=getip" + head +
-                           "GET /server/server.php?" + add("NFS4", "A B C", kHome) + head +
+                           "GET /server/server.php?" + raceAddQuery("NFS4", "A B C", kHome) + head +
                            "GET /server/server.php?action=racelist&game=NFS4 HTTP/1.1\r\n"
                            "Host: x\r\nConnection: close\r\n\r\n";
     auto replies = splitReplies(*exchangeRaw(port(), requests));
@@ -119,9 +119,9 @@ TEST_F(LobbyTest, ListsNeverShowAnExpiredRace) {
     auto c = config();
     c.raceTtlSeconds = 60;
     start(c);
-    ASSERT_EQ(call(add("NFS4", "Old", kHome)), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Old", kHome)), "OK\n");
     now_ += 30;
-    ASSERT_EQ(call(add("NFS4", "Young", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Young", loopbackDecimal(0, 2)), "127.0.0.2"), "OK\n");
     now_ += 29;
     EXPECT_NE(raceList("NFS4").find("\n2\n"), std::string::npos);
     now_ += 1;
@@ -135,21 +135,21 @@ TEST_F(LobbyTest, ThePeriodicSweepRemovesExpiredRacesWithoutAnyListing) {
     c.raceTtlSeconds = 60;
     c.sweepInterval = std::chrono::milliseconds(20);
     start(c);
-    ASSERT_EQ(call(add("NFS4", "Going", kHome)), "OK\n");
-    ASSERT_EQ(call(add("NFS5", "Going too", kHome)), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Going", kHome)), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS5", "Going too", kHome)), "OK\n");
     auto stored = [this] {
         return store().list("NFS4", std::numeric_limits<std::int64_t>::min()).size() +
                store().list("NFS5", std::numeric_limits<std::int64_t>::min()).size();
     };
     ASSERT_EQ(stored(), 2u);
     now_ += 60;
-    EXPECT_TRUE(waitUntil([&] { return stored() == 0; }));
+    EXPECT_TRUE(pollUntil([&] { return stored() == 0; }));
 }
 
 TEST_F(LobbyTest, RacesSurviveARestart) {
     start();
-    ASSERT_EQ(call(add("NFS4", "Kept", kHome)), "OK\n");
-    ASSERT_EQ(call(add("NFS5", "Kept too", loopbackDecimal(0, 9)), "127.0.0.9"), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "Kept", kHome)), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS5", "Kept too", loopbackDecimal(0, 9)), "127.0.0.9"), "OK\n");
     std::string nfs4 = raceList("NFS4"), nfs5 = raceList("NFS5");
     restart();
     EXPECT_EQ(raceList("NFS4"), nfs4);
@@ -201,7 +201,7 @@ TEST_F(LobbyTest, Ipv6PeersAreServedButCannotAnnounce) {
     const std::string needsIpv4 =
         "ERROR\nThe lobby needs an IPv4 connection to know your address, and yours is IPv6.\n";
     EXPECT_EQ(v6.body, needsIpv4);
-    EXPECT_EQ(httpGet(port(), "/server/server.php?" + add("NFS4", "x", "0"), "::1", "", "::1").body,
+    EXPECT_EQ(httpGet(port(), "/server/server.php?" + raceAddQuery("NFS4", "x", "0"), "::1", "", "::1").body,
               needsIpv4);
     EXPECT_EQ(httpGet(port(), "/server/server.php?action=racelist&game=NFS4", "::1", "", "::1").body,
               "OK\n" + kT0 + "\n0\n");
@@ -209,9 +209,9 @@ TEST_F(LobbyTest, Ipv6PeersAreServedButCannotAnnounce) {
 
 TEST_F(LobbyTest, WebsiteShowsBothGamesRaces) {
     start();
-    ASSERT_EQ(call(add("NFS4", "O'Neil%20cup", kHome)), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS4", "O'Neil%20cup", kHome)), "OK\n");
     now_ += 125;
-    ASSERT_EQ(call(add("NFS5", "Sprint", loopbackDecimal(0, 5)), "127.0.0.5"), "OK\n");
+    ASSERT_EQ(call(raceAddQuery("NFS5", "Sprint", loopbackDecimal(0, 5)), "127.0.0.5"), "OK\n");
     HttpReply page = httpGet(port(), "/");
     ASSERT_EQ(page.status, 200);
     EXPECT_NE(page.head.find("Content-Type: text/html"), std::string::npos);
@@ -248,10 +248,10 @@ TEST(Website, EscapesEverythingAndLinksTheClient) {
 TEST_F(LobbyTest, AccessLogHasOneSafeLinePerRequest) {
     start();
     call("action=getip");
-    call(add("NFS4", "x", loopbackDecimal(0, 2)));
+    call(raceAddQuery("NFS4", "x", loopbackDecimal(0, 2)));
     httpGet(port(), "/");
     exchangeRaw(port(), "GET /\x01\x7f\"x HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-    ASSERT_TRUE(waitUntil([&] { return accessLog().size() >= 4; }));
+    ASSERT_TRUE(pollUntil([&] { return accessLog().size() >= 4; }));
     auto log = accessLog();
     ASSERT_EQ(log.size(), 4u);
     EXPECT_NE(log[0].find(" 127.0.0.1 \"GET /server/server.php?action=getip\" 200 13 \"OK\""),

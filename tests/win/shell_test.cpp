@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/app_path.h"
+#include "wire/games.h"
 #include "app/dialogs/dialogs.h"
 #include "common/error_text.h"
 #include "kestrun_site.h"
@@ -297,8 +298,8 @@ TEST_F(RegistryScratch, AnyTypeIsTakenAsBytesUpToTheFirstNul) {
 }
 
 TEST(AppPathKeys, NameTheGamesExecutables) {
-    EXPECT_EQ(nfs4AppPathKey, "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\nfsHs.exe");
-    EXPECT_EQ(nfs5AppPathKey, "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Porsche.exe");
+    EXPECT_EQ(appPathKey(kGames[0].executable), "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\nfsHs.exe");
+    EXPECT_EQ(appPathKey(kGames[1].executable), "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Porsche.exe");
 }
 
 }  // namespace
