@@ -3,8 +3,6 @@
 // a name with blanks must already be percent-encoded, an address is a decimal number.
 #include <string>
 
-inline std::string scriptTarget(const std::string& query) { return "/server/server.php?" + query; }
-
 inline std::string raceListQuery(const std::string& game) { return "action=racelist&game=" + game; }
 
 inline std::string raceAddQuery(const std::string& game, const std::string& name, const std::string& ip) {
