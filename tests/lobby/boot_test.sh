@@ -153,7 +153,7 @@ script=http://127.0.0.1:8080/server/server.php
 get() { inside curl -sS --max-time 5 "$@"; }
 main_pid() { inside systemctl show -p MainPID --value kestrun-lobby; }
 answers_getip() { [ "$(get "$script?action=getip")" = $'OK\n127.0.0.1' ]; }
-lists_race() { get "$script?action=racelist&game=NFS4" | grep -q "^Boot,2130706433,"; }
+lists_race() { get "$script?action=racelist&game=NFS4" | grep "^Boot,2130706433," >/dev/null; }
 serving() { until_true 20 answers_getip; }
 set_options() {  # LOBBY_OPTIONS in the defaults file
     inside sed -i "s|^LOBBY_OPTIONS=.*|LOBBY_OPTIONS=$1|" /etc/default/kestrun-lobby
@@ -184,7 +184,8 @@ reloads_without_list() {
     until_true 10 journal_has "nothing to re-read" && sleep 1 &&
         [ "$(main_pid)" = "$before" ] && answers_getip && figure "main PID $before before and after"
 }
-journal_has() { inside journalctl -u kestrun-lobby --no-pager -o cat | grep -qF "$1"; }
+# grep reads to the end (no -q): under pipefail, a writer cut off by an early exit fails the pipe.
+journal_has() { inside journalctl -u kestrun-lobby --no-pager -o cat | grep -F "$1" >/dev/null; }
 reloads_changed_list() {
     set_options "--block-list /etc/kestrun-lobby/block-list --downloads /srv/kestrun"
     inside systemctl restart kestrun-lobby && serving || return 1
@@ -194,7 +195,7 @@ reloads_changed_list() {
     inside sh -c 'echo "word: boot" >/etc/kestrun-lobby/block-list' || return 1
     inside systemctl reload kestrun-lobby || return 1
     until_true 10 journal_has "block list /etc/kestrun-lobby/block-list read again" || return 1
-    get "$script?action=raceadd&game=NFS4&data=name:Boot;ip:2130706433" | grep -q "not allowed" &&
+    get "$script?action=raceadd&game=NFS4&data=name:Boot;ip:2130706433" | grep "not allowed" >/dev/null &&
         [ "$(main_pid)" = "$before" ] || return 1
     figure "main PID $before before and after"
     inside sh -c 'echo "# nothing blocked" >/etc/kestrun-lobby/block-list' &&
@@ -267,7 +268,7 @@ ROUTES
 # the unit's filter, writing only into the state directory.
 serves_clients() {
     journal_has "clients for $public_url made" && ! journal_has "not offered" || return 1
-    get "http://127.0.0.1:8080/download/kestrun.exe" | grep -qaF "$public_url" || return 1
+    get "http://127.0.0.1:8080/download/kestrun.exe" | grep -aF "$public_url" >/dev/null || return 1
     local uid owner
     uid=$(inside awk '/^Uid:/ { print $2 }' "/proc/$(main_pid)/status")
     owner=$(inside stat -c %u /var/lib/private/kestrun-lobby/clients/kestrun-setup.exe)

@@ -73,7 +73,7 @@ body=$(as 127.0.0.7 "$proxy$script?action=raceadd&game=NFS4&data=name:Seven;ip:$
 host=$(as 127.0.0.8 "$proxy/races.json" |
     python3 -c 'import json,sys; print(*[r["host"] for r in json.load(sys.stdin)["races"]["NFS4"] if r["name"] == "Seven"])')
 [ "$host" = 127.0.0.7 ] || fail "the race announced through nginx from 127.0.0.7 is listed with host '$host'"
-as 127.0.0.8 "$proxy$script?action=racelist&game=NFS4" | grep -q "^Seven,$(decimal 127.0.0.7)," ||
+as 127.0.0.8 "$proxy$script?action=racelist&game=NFS4" | grep "^Seven,$(decimal 127.0.0.7)," >/dev/null ||
     fail "the race list through nginx does not carry 127.0.0.7"
 pass "a race announced through nginx from 127.0.0.7 is listed with host 127.0.0.7"
 
