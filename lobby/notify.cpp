@@ -76,12 +76,12 @@ std::string messageText(const std::vector<Announcement>& races, bool slack) {
 
 std::string_view kindName(WebhookKind kind) { return kKindNames[static_cast<std::size_t>(kind)]; }
 
-ParsedWebhook parseWebhook(std::string_view spec) {
-    std::size_t colon = spec.find(':');
-    std::string_view kind = spec.substr(0, colon == std::string_view::npos ? 0 : colon);
+ParsedWebhook parseWebhook(std::string_view option) {
+    std::size_t colon = option.find(':');
+    std::string_view kind = option.substr(0, colon == std::string_view::npos ? 0 : colon);
     for (std::size_t k = 0; k < kWebhookKinds; ++k) {
         if (kind != kKindNames[k]) continue;
-        Webhook webhook{static_cast<WebhookKind>(k), std::string(spec.substr(colon + 1))};
+        Webhook webhook{static_cast<WebhookKind>(k), std::string(option.substr(colon + 1))};
         bool plain = std::none_of(webhook.url.begin(), webhook.url.end(),
                                   [](char c) { return c == ' ' || isControl(static_cast<unsigned char>(c)); });
         if (!plain || !webhookHost(webhook.url))

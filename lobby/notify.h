@@ -32,7 +32,7 @@ struct ParsedWebhook {
     std::optional<Webhook> webhook;
     std::string error;
 };
-ParsedWebhook parseWebhook(std::string_view spec);
+ParsedWebhook parseWebhook(std::string_view option);
 
 struct Announcement {
     std::string game;
