@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 #include "website.h"
 #include "wire.h"
@@ -23,15 +22,6 @@ constexpr const char* kShades[] = {"#f0f0f0", "#c6dbef", "#9ecae1", "#6baed6", "
 // 1970-01-01 was a Thursday.
 int weekdayOf(std::int64_t t) { return static_cast<int>((t / kDay + 3) % 7); }
 int hourOf(std::int64_t t) { return static_cast<int>(t % kDay / kHour); }
-
-std::string utcText(std::int64_t t, const char* format) {
-    std::time_t time = static_cast<std::time_t>(t);
-    std::tm tm{};
-    gmtime_r(&time, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, format, &tm);
-    return text;
-}
 
 // "Dec 5"
 std::string shortDay(std::int64_t t) {

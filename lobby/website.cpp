@@ -7,14 +7,16 @@
 
 namespace lobby {
 
-std::string isoUtc(std::int64_t seconds) {
+std::string utcText(std::int64_t seconds, const char* format) {
     std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
     gmtime_r(&t, &tm);
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    std::strftime(text, sizeof text, format, &tm);
     return text;
 }
+
+std::string isoUtc(std::int64_t seconds) { return utcText(seconds, "%Y-%m-%dT%H:%M:%SZ"); }
 
 std::string formatAge(std::int64_t seconds) {
     if (seconds < 60) return "under a minute";

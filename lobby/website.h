@@ -16,6 +16,8 @@ struct GameRaces {
 };
 
 std::string formatAge(std::int64_t seconds);
+// strftime's format in UTC, up to 31 characters
+std::string utcText(std::int64_t seconds, const char* format);
 // "2026-12-07T23:59:59Z"
 std::string isoUtc(std::int64_t seconds);
 
