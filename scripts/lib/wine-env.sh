@@ -46,7 +46,7 @@ kestrun_32bit_check() {
     fi
     local out
     out=$("$loader" --version 2>&1) && return 0
-    echo "the 32-bit Wine does not start on a kernel that runs 32-bit programs: $out"
+    echo "the 32-bit Wine does not start on a kernel that runs 32-bit programs: ${out%%$'\n'*}"
     return 1
 }
 
