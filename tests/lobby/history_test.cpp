@@ -7,8 +7,8 @@
 
 #include "lobby_fixture.h"
 #include "lobby_queries.h"
-#include "race_store.h"
-#include "stats_page.h"
+#include "races/race_store.h"
+#include "site/stats_page.h"
 
 namespace {
 

@@ -1,0 +1,13 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace lobby {
+
+// WinINet may put a blank of a race name into the request line as it is, which HTTP parsers
+// refuse. Blanks between the method and the version become %20; other lines stay as they are.
+std::string mendRequestLine(std::string_view line);
+// Method, target and HTTP version, separated by single blanks, no control bytes.
+bool isPlainRequestLine(std::string_view line);
+
+}  // namespace lobby
