@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "wire/site_slot.h"
+#include "wire/text_rules.h"
 
 extern char** environ;
 
@@ -128,12 +129,8 @@ std::string sha256Hex(const std::string& bytes) {
     unsigned int length = 0;
     if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
         throw ClientBuildsError("SHA-256 failed");
-    static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 15];
-    }
+    for (unsigned int i = 0; i < length; ++i) appendHex(hex, digest[i]);
     return hex;
 }
 

@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -14,18 +13,17 @@
 #include "notify/notify.h"
 #include "races/race_store.h"
 #include "wire/site_slot.h"
+#include "wire/text_rules.h"
 
 namespace lobby {
 namespace {
 
 // Decimal digits only, at most 9 of them, within [min, max].
 std::optional<long long> parseNumber(const std::string& text, long long min, long long max) {
-    long long value = 0;
-    const char* end = text.data() + text.size();
-    auto read = std::from_chars(text.data(), end, value);
-    if (text.empty() || text.size() > 9 || text.front() < '0' || text.front() > '9' ||
-        read.ec != std::errc() || read.ptr != end || value < min || value > max)
-        return std::nullopt;
+    auto digits = parseDigits(text, 9);
+    if (!digits) return std::nullopt;
+    auto value = static_cast<long long>(*digits);
+    if (value < min || value > max) return std::nullopt;
     return value;
 }
 
@@ -54,7 +52,7 @@ bool isHeaderName(const std::string& name) {
 bool isPlainUrl(const std::string& url) {
     if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) return false;
     for (char c : url)
-        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f) return false;
+        if (c == ' ' || isControlByte(c)) return false;
     return true;
 }
 

@@ -24,6 +24,7 @@
 
 #include "http/peer_address.h"
 #include "http/request_line.h"
+#include "wire/text_rules.h"
 
 namespace lobby {
 namespace net = boost::asio;
@@ -50,12 +51,14 @@ struct KeyHash {
 };
 
 std::string percentEncodeControls(std::string_view text) {
-    static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (char c : text) {
-        auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7f) out.append({'%', hex[b >> 4], hex[b & 15]});
-        else out += c;
+        if (isControlByte(c)) {
+            out += '%';
+            appendHex(out, static_cast<unsigned char>(c), true);
+        } else {
+            out += c;
+        }
     }
     return out;
 }

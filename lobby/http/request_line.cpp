@@ -26,7 +26,7 @@ bool isPlainRequestLine(std::string_view line) {
     line = withoutLineEnd(line);
     int blanks = 0;
     for (char c : line) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+        if (isControlByte(c)) return false;
         if (c == ' ') ++blanks;
     }
     std::size_t first = line.find(' ');

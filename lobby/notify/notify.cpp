@@ -29,8 +29,6 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kKindNames[] = {"discord", "slack", "json"};
 static_assert(std::size(kKindNames) == kWebhookKinds);
 
-bool isControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
-
 // The host of an http or https URL; nullopt for anything else.
 std::optional<std::string> webhookHost(const std::string& url) {
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), curl_url_cleanup);
@@ -83,7 +81,7 @@ ParsedWebhook parseWebhook(std::string_view option) {
         if (kind != kKindNames[k]) continue;
         Webhook webhook{static_cast<WebhookKind>(k), std::string(option.substr(colon + 1))};
         bool plain = std::none_of(webhook.url.begin(), webhook.url.end(),
-                                  [](char c) { return c == ' ' || isControl(static_cast<unsigned char>(c)); });
+                                  [](char c) { return c == ' ' || isControlByte(c); });
         if (!plain || !webhookHost(webhook.url))
             return {std::nullopt, "--notify needs an http:// or https:// URL after '" +
                                       std::string(kind) + ":'"};
@@ -96,7 +94,7 @@ std::string escapeDiscord(std::string_view text) {
     std::string out;
     for (char c : text) {
         auto u = static_cast<unsigned char>(c);
-        if (isControl(u)) {
+        if (isControlByte(c)) {
             out += '?';
             continue;
         }
@@ -114,7 +112,7 @@ std::string escapeSlack(std::string_view text) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
-        default: out += isControl(static_cast<unsigned char>(c)) ? '?' : c;
+        default: out += isControlByte(c) ? '?' : c;
         }
     }
     return out;

@@ -1,8 +1,9 @@
 #include "protocol/query.h"
 
-#include <charconv>
+#include <limits>
 
 namespace lobby {
+
 std::optional<Query> parseQuery(std::string_view rawQuery) {
     Query query;
     while (!rawQuery.empty()) {
@@ -36,13 +37,9 @@ bool isValidRaceName(std::string_view name) {
 }
 
 std::optional<std::uint32_t> parseDecimalAddress(std::string_view text) {
-    // from_chars alone would take a leading '-' and stop at the first non-digit.
-    if (text.empty() || text.size() > 10 || text.front() < '0' || text.front() > '9')
-        return std::nullopt;
-    std::uint32_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
+    auto value = parseDigits(text, 10);
+    if (!value || *value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    return static_cast<std::uint32_t>(*value);
 }
 
 std::optional<RaceAddData> parseRaceAddData(std::string_view data) {

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <optional>
 #include <sstream>
 
 #include "http/peer_address.h"
+#include "wire/text_rules.h"
 
 namespace lobby {
 namespace {
@@ -67,13 +67,9 @@ BlockList BlockList::parse(std::string_view text) {
         if (std::size_t slash = line.find('/'); slash != std::string_view::npos) {
             address = std::string(line.substr(0, slash));
             std::string_view digits = line.substr(slash + 1);
-            int value = 0;
-            const char* last = digits.data() + digits.size();
-            auto read = std::from_chars(digits.data(), last, value);
-            if (digits.empty() || digits.size() > 3 || digits.front() == '-' ||
-                read.ec != std::errc() || read.ptr != last)
-                throw fail("bad prefix length in " + std::string(line));
-            prefix = value;
+            auto value = parseDigits(digits, 3);
+            if (!value) throw fail("bad prefix length in " + std::string(line));
+            prefix = static_cast<int>(*value);
         }
         auto peer = parsePeerAddress(address);
         if (peer && peer->isIpv4) {

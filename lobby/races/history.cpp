@@ -1,8 +1,16 @@
 #include "races/history.h"
 
+#include <string>
+
 #include "races/sqlite_db.h"
 
 namespace lobby::history {
+namespace {
+
+// A race still listed has no end yet and sorts last: the pictures and the pruning read by end.
+const std::string kEndOrStillOpen = "ifnull(closed, 9223372036854775807)";
+
+}  // namespace
 
 void createSchema(sqlite3* db) {
     execSql(db,
@@ -14,10 +22,8 @@ void createSchema(sqlite3* db) {
     execSql(db,
             "CREATE INDEX IF NOT EXISTS history_open ON history (opened, game)"
             " WHERE closed IS NULL");
-    // A race still listed sorts last: the pictures and the pruning read by end.
     execSql(db,
-            "CREATE INDEX IF NOT EXISTS history_by_end"
-            " ON history (ifnull(closed, 9223372036854775807))");
+            ("CREATE INDEX IF NOT EXISTS history_by_end ON history (" + kEndOrStillOpen + ")").c_str());
 }
 
 void recordOpened(sqlite3* db, std::string_view game, std::int64_t at) {
@@ -36,17 +42,17 @@ void recordClosed(sqlite3* db, std::string_view game, std::int64_t opened, std::
         .run();
 }
 
-void recordExpired(sqlite3* db, std::int64_t cutoff, std::int64_t ttl) {
+void recordExpired(sqlite3* db, const Expiry& expiry, std::int64_t now) {
     Statement(db,
               "UPDATE history SET closed = opened + ?2, ended = 'expired'"
               " WHERE closed IS NULL AND opened <= ?1")
-        .bind(1, cutoff)
-        .bind(2, ttl)
+        .bind(1, expiry.cutoff(now))
+        .bind(2, expiry.ttl)
         .run();
 }
 
 int prune(sqlite3* db, std::int64_t before) {
-    Statement(db, "DELETE FROM history WHERE ifnull(closed, 9223372036854775807) < ?1")
+    Statement(db, ("DELETE FROM history WHERE " + kEndOrStillOpen + " < ?1").c_str())
         .bind(1, before)
         .run();
     return sqlite3_changes(db);
@@ -54,8 +60,9 @@ int prune(sqlite3* db, std::int64_t before) {
 
 std::vector<PastRace> read(sqlite3* db, std::int64_t from) {
     Statement select(db,
-                     "SELECT game, opened, closed FROM history"
-                     " WHERE ifnull(closed, 9223372036854775807) >= ?1 ORDER BY opened");
+                     ("SELECT game, opened, closed FROM history WHERE " + kEndOrStillOpen +
+                      " >= ?1 ORDER BY opened")
+                         .c_str());
     select.bind(1, from);
     std::vector<PastRace> races;
     while (select.step()) {

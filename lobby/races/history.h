@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "races/expiry.h"
+
 struct sqlite3;
 
 namespace lobby {
@@ -30,8 +32,8 @@ void recordOpened(sqlite3* db, std::string_view game, std::int64_t at);
 // the same second can't be told apart here, and need not be.
 void recordClosed(sqlite3* db, std::string_view game, std::int64_t opened, std::int64_t at,
                   RaceEnd end);
-// Every open race announced at or before `cutoff` ran out `ttl` seconds after it opened.
-void recordExpired(sqlite3* db, std::int64_t cutoff, std::int64_t ttl);
+// Every open race expired at `now` ran out at its deadline.
+void recordExpired(sqlite3* db, const Expiry& expiry, std::int64_t now);
 // Forgets races announced before `before`; gives how many.
 int prune(sqlite3* db, std::int64_t before);
 // Races announced at or after `from`, or still open then, oldest first.

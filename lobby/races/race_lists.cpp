@@ -9,7 +9,7 @@ namespace lobby {
 RaceLists::RaceLists(RaceStore& store, std::shared_ptr<const BlockList> blocks,
                      std::int64_t ttlSeconds, std::int64_t historyDays, std::size_t maxRaces,
                      std::int64_t now)
-    : store_(store), ttl_(ttlSeconds), historyKeep_(historyDays * 24 * 60 * 60),
+    : store_(store), expiry_{ttlSeconds}, historyKeep_(historyDays * 24 * 60 * 60),
       maxRaces_(maxRaces), dataVersion_(store.dataVersion()), blocks_(std::move(blocks)) {
     sweep(now);
 }
@@ -38,7 +38,7 @@ RaceLists::Derived RaceLists::derived(int game, std::int64_t now) const {
     if (now >= list->expiresAt) {
         std::vector<Race> live;
         for (const Race& race : list->races)
-            if (race.created > cutoff(now)) live.push_back(race);
+            if (!expiry_.expired(race.created, now)) live.push_back(race);
         fresh.shown = makeList(std::move(live));
     }
     fresh.body = std::make_shared<const std::string>(
@@ -103,9 +103,9 @@ void RaceLists::sweep(std::int64_t now) {
     if (observer_)
         for (std::size_t i = 0; i < kGames.size(); ++i)
             for (Race& race : store_.list(kGames[i].id, std::numeric_limits<std::int64_t>::min()))
-                if (race.created <= cutoff(now))
+                if (expiry_.expired(race.created, now))
                     expired.push_back({RaceEvent::Kind::Expired, static_cast<int>(i), std::move(race)});
-    store_.sweep(cutoff(now), ttl_, now - historyKeep_);
+    store_.sweep(expiry_, now, now - historyKeep_);
     rebuildAll(now);
     for (const RaceEvent& event : expired) observer_(event);
 }
@@ -131,7 +131,7 @@ std::shared_ptr<const GameList> RaceLists::makeList(std::vector<Race> races) con
     for (const Race& race : list->races) {
         list->lines += race.name + ',' + std::to_string(race.ip) + ',' +
                        std::to_string(race.created) + '\n';
-        list->expiresAt = std::min(list->expiresAt, race.created + ttl_);
+        list->expiresAt = std::min(list->expiresAt, expiry_.deadline(race.created));
     }
     return list;
 }
@@ -139,7 +139,7 @@ std::shared_ptr<const GameList> RaceLists::makeList(std::vector<Race> races) con
 void RaceLists::rebuild(int game, std::int64_t now) {
     auto blocked = blocks();
     std::vector<Race> shown;
-    for (Race& race : store_.list(kGames[static_cast<std::size_t>(game)].id, cutoff(now)))
+    for (Race& race : store_.list(kGames[static_cast<std::size_t>(game)].id, expiry_.cutoff(now)))
         if (!blocked->blocksAddress(race.ip)) shown.push_back(std::move(race));
     auto list = makeList(std::move(shown));
     std::lock_guard lock(publishedMutex_);

@@ -80,7 +80,6 @@ private:
     };
     using Shown = std::array<std::shared_ptr<const GameList>, kGames.size()>;
 
-    std::int64_t cutoff(std::int64_t now) const { return now - ttl_; }  // the one expiry rule
     std::shared_ptr<const GameList> makeList(std::vector<Race> races) const;
     std::shared_ptr<const GameList> published(int game) const;
     Derived derived(int game, std::int64_t now) const;
@@ -88,7 +87,7 @@ private:
     void rebuildAll(std::int64_t now);
 
     RaceStore& store_;
-    const std::int64_t ttl_;
+    const Expiry expiry_;
     const std::int64_t historyKeep_;  // seconds
     const std::size_t maxRaces_;
     std::int64_t dataVersion_ = 0;  // the writer's

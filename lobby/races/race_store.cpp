@@ -111,12 +111,12 @@ std::vector<Race> RaceStore::list(std::string_view game, std::int64_t createdAft
     return races;
 }
 
-int RaceStore::sweep(std::int64_t cutoff, std::int64_t raceTtl, std::int64_t historyBefore) {
+int RaceStore::sweep(const Expiry& expiry, std::int64_t now, std::int64_t historyBefore) {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
-    Statement(db_, "DELETE FROM races WHERE created <= ?1").bind(1, cutoff).run();
+    Statement(db_, "DELETE FROM races WHERE created <= ?1").bind(1, expiry.cutoff(now)).run();
     int swept = sqlite3_changes(db_);
-    history::recordExpired(db_, cutoff, raceTtl);
+    history::recordExpired(db_, expiry, now);
     history::prune(db_, historyBefore);
     transaction.commit();
     return swept;

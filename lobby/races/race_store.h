@@ -39,10 +39,9 @@ public:
     bool remove(std::string_view game, std::uint32_t ip, std::int64_t now);
     // Races created after `createdAfter`, newest first.
     std::vector<Race> list(std::string_view game, std::int64_t createdAfter);
-    // Deletes every race created at or before `cutoff`, recorded as expired `raceTtl` seconds
-    // after it was created, and forgets the history of races that ended before
-    // `historyBefore`; gives how many races went.
-    int sweep(std::int64_t cutoff, std::int64_t raceTtl, std::int64_t historyBefore);
+    // Deletes every race expired at `now`, recorded as expired at its deadline, and forgets
+    // the history of races that ended before `historyBefore`; gives how many races went.
+    int sweep(const Expiry& expiry, std::int64_t now, std::int64_t historyBefore);
     // The history of races announced at or after `from`, or still open then.
     std::vector<PastRace> history(std::int64_t from);
     // Changes whenever another connection (another process) commits to the database.

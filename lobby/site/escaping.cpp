@@ -1,5 +1,7 @@
 #include "site/escaping.h"
 
+#include "wire/text_rules.h"
+
 namespace lobby {
 
 std::string escapeHtml(std::string_view text) {
@@ -14,7 +16,7 @@ std::string escapeHtml(std::string_view text) {
         case '\'': out += "&#39;"; break;
         default:
             // Control bytes have no business in a page; show them as a replacement mark.
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) out += "&#xFFFD;";
+            if (isControlByte(c)) out += "&#xFFFD;";
             else out += c;
         }
     }
@@ -22,7 +24,6 @@ std::string escapeHtml(std::string_view text) {
 }
 
 std::string escapeForLog(std::string_view text, std::size_t maxLength) {
-    static const char hex[] = "0123456789abcdef";
     std::string out;
     for (char c : text) {
         if (out.size() >= maxLength) {
@@ -32,8 +33,7 @@ std::string escapeForLog(std::string_view text, std::size_t maxLength) {
         auto b = static_cast<unsigned char>(c);
         if (b < 0x20 || b >= 0x7f || c == '"' || c == '\\') {
             out += "\\x";
-            out += hex[b >> 4];
-            out += hex[b & 15];
+            appendHex(out, b);
         } else {
             out += c;
         }
