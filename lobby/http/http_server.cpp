@@ -20,11 +20,10 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 
+#include "http/connection_counts.h"
 #include "http/peer_address.h"
 #include "http/request_line.h"
-#include "wire/text_rules.h"
 
 namespace lobby {
 namespace net = boost::asio;
@@ -44,23 +43,6 @@ constexpr std::chrono::milliseconds kAcceptPause{100};
 PeerAddress peerOf(const net::ip::address& address) {
     if (address.is_v4()) return ipv4Peer(address.to_v4().to_uint());
     return ipv6Peer(address.to_v6().to_bytes());
-}
-
-struct KeyHash {
-    std::size_t operator()(const AddressKey& key) const { return hashOf(key); }
-};
-
-std::string percentEncodeControls(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        if (isControlByte(c)) {
-            out += '%';
-            appendHex(out, static_cast<unsigned char>(c), true);
-        } else {
-            out += c;
-        }
-    }
-    return out;
 }
 
 bool isOutOfDescriptors(const error_code& ec) {
@@ -85,9 +67,7 @@ struct HttpServer::Impl {
     const HttpLimits limits;
     HttpCounters counters;
     std::atomic<bool> running{false};
-
-    std::mutex perAddressMutex;
-    std::unordered_map<AddressKey, std::size_t, KeyHash> perAddress;
+    ConnectionCounts connections{limits, counters};
 
     // One event loop per I/O thread, as nginx has one per worker: a connection lives on one
     // loop and its handlers never meet another thread's. After the counts above, so that the
@@ -107,31 +87,8 @@ struct HttpServer::Impl {
         return loops;
     }
 
-    bool admit(const AddressKey& key) {
-        if (counters.open.load() >= limits.maxConnections) {
-            ++counters.refusedTotal;
-            return false;
-        }
-        bool capped = true;
-        for (const AddressKey& k : limits.uncapped) capped = capped && !(k == key);
-        std::lock_guard lock(perAddressMutex);
-        std::size_t& count = perAddress[key];
-        if (capped && count >= limits.maxPerAddress) {
-            if (count == 0) perAddress.erase(key);
-            ++counters.refusedPerAddress;
-            return false;
-        }
-        ++count;
-        ++counters.open;
-        return true;
-    }
-
-    void release(const AddressKey& key) {
-        std::lock_guard lock(perAddressMutex);
-        auto it = perAddress.find(key);
-        if (it != perAddress.end() && --it->second == 0) perAddress.erase(it);
-        --counters.open;
-    }
+    bool admit(const AddressKey& key) { return connections.admit(key); }
+    void release(const AddressKey& key) { connections.release(key); }
 
     void accept();
 };

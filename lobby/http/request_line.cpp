@@ -22,6 +22,19 @@ std::string mendRequestLine(std::string_view line) {
     return out;
 }
 
+std::string percentEncodeControls(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (isControlByte(c)) {
+            out += '%';
+            appendHex(out, static_cast<unsigned char>(c), true);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 bool isPlainRequestLine(std::string_view line) {
     line = withoutLineEnd(line);
     int blanks = 0;

@@ -90,34 +90,6 @@ ParsedWebhook parseWebhook(std::string_view option) {
     return {std::nullopt, "--notify takes KIND:URL, KIND one of discord, slack, json"};
 }
 
-std::string escapeDiscord(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        auto u = static_cast<unsigned char>(c);
-        if (isControlByte(c)) {
-            out += '?';
-            continue;
-        }
-        // Every ASCII punctuation character may carry a backslash, and several are markup.
-        if (u > ' ' && u < 0x7f && !std::isalnum(u)) out += '\\';
-        out += c;
-    }
-    return out;
-}
-
-std::string escapeSlack(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += isControlByte(c) ? '?' : c;
-        }
-    }
-    return out;
-}
-
 std::string notificationBody(WebhookKind kind, const std::vector<Announcement>& races,
                              std::int64_t now) {
     constexpr auto replace = nlohmann::json::error_handler_t::replace;
