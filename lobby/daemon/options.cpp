@@ -221,7 +221,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         return {cl, ""};
     }
     if (cl.mode == CommandLine::Mode::Remove && (cl.removeGame.empty() || !cl.removeIp))
-        return {std::nullopt, "remove needs --game NFS4|NFS5 and --ip ADDRESS"};
+        return {std::nullopt, "remove needs --game " + gameIds("|") + " and --ip ADDRESS"};
     if (cl.mode == CommandLine::Mode::Client && (c.publicUrl.empty() || cl.clientOut.empty()))
         return {std::nullopt, "client needs --public-url URL and --out DIR"};
     if (!c.publicUrl.empty())
@@ -231,10 +231,11 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string usageText() {
+    const std::string games = gameIds("|");
     return R"(Usage: kestrun-lobby [options]
-       kestrun-lobby seed [--db PATH] [--races N] [--game NFS4|NFS5]
+       kestrun-lobby seed [--db PATH] [--races N] [--game )" + games + R"(]
        kestrun-lobby races [--db PATH]
-       kestrun-lobby remove [--db PATH] --game NFS4|NFS5 --ip A.B.C.D
+       kestrun-lobby remove [--db PATH] --game )" + games + R"( --ip A.B.C.D
        kestrun-lobby client --public-url URL --out DIR [--clients DIR]
        kestrun-lobby --version
 

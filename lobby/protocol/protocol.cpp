@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "protocol/query.h"
+#include "wire/games.h"
 
 namespace lobby {
 namespace {
@@ -53,7 +54,7 @@ Outcome answerScript(const ProtocolRequest& request, const RaceLists& lists,
                              : refuse(Refusal::NeedsIpv4);
     if (action == Action::Unknown) return refuse(Refusal::UnknownAction);
     int game = gameIndex(query->game.value_or(""));
-    if (game < 0) return refuse(Refusal::UnknownGame);
+    if (game < 0) return refuse(Refusal::UnknownGame, gameIds(" and "));
     if (action == Action::Racelist) {
         Outcome outcome;
         outcome.action = action;

@@ -16,7 +16,7 @@ constexpr std::array<RefusalRow, static_cast<std::size_t>(Refusal::Count)> kRefu
     {Refusal::Unreadable, "unreadable", "The lobby could not read this request."},
     {Refusal::UnknownAction, "unknown_action",
      "The lobby does not know this request. Is your Kestrun client up to date?"},
-    {Refusal::UnknownGame, "unknown_game", "The lobby keeps race lists for NFS4 and NFS5 only."},
+    {Refusal::UnknownGame, "unknown_game", "The lobby keeps race lists for {} only."},
     {Refusal::NeedsIpv4, "needs_ipv4",
      "The lobby needs an IPv4 connection to know your address, and yours is IPv6."},
     {Refusal::NoAddress, "no_address", "The lobby could not tell your address."},

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "site/escaping.h"
+#include "wire/games.h"
 #include "wire/text_rules.h"
 
 namespace lobby {
@@ -58,7 +59,7 @@ std::string renderWebsite(const std::vector<GameRaces>& games, std::int64_t now,
     for (const GameRaces& game : games) total += game.races.size();
     // Without scripts the lists are as of loading, and a plain link loads them again.
     std::string html = pageStart("Kestrun lobby", "/", "/site.js") +
-        "<p>Races that players have announced for NFS4 and NFS5, newest first.</p>\n"
+        "<p>Races that players have announced for " + gameIds(" and ") + ", newest first.</p>\n"
         "<p><a href=\"/\">Refresh the lists</a> <button type=\"button\" id=\"pause\" hidden>"
         "Pause live updates</button></p>\n"
         "<p id=\"news\" role=\"status\" aria-live=\"polite\"></p>\n"
