@@ -5,7 +5,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "http/http_server.h"
+#include "http/limits.h"
 #include "http/peer_address.h"
 
 namespace lobby {

@@ -8,15 +8,6 @@
 namespace lobby {
 namespace {
 
-Action actionOf(std::string_view name) {
-    static constexpr std::pair<std::string_view, Action> kActions[] = {
-        {"getip", Action::Getip}, {"racelist", Action::Racelist},
-        {"raceadd", Action::Raceadd}, {"racerem", Action::Racerem}};
-    for (const auto& [known, action] : kActions)
-        if (name == known) return action;
-    return Action::Unknown;
-}
-
 Outcome answered(Action action, std::string body) {
     Outcome outcome;
     outcome.action = action;
@@ -44,7 +35,7 @@ Outcome answerScript(const ProtocolRequest& request, const RaceLists& lists,
     auto query = parseQuery(request.rawQuery);
     if (!query) return refusedScript(Action::Unknown, Refusal::Unreadable);
     const PeerAddress& client = request.client;
-    const Action action = actionOf(query->action.value_or(""));
+    const Action action = scriptAction(query->action.value_or(""));
     auto refuse = [action](Refusal reason, std::string detail = {}) {
         return refusedScript(action, reason, std::move(detail));
     };

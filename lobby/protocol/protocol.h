@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "http/peer_address.h"
+#include "protocol/actions.h"
 #include "protocol/refusals.h"
 #include "races/block_list.h"
 #include "races/race_lists.h"
@@ -16,12 +17,6 @@
 namespace lobby {
 
 inline constexpr std::string_view kScriptPath = "/server/server.php";
-
-// Requests by what was asked: the protocol's actions, then the site's routes.
-enum class Action {
-    Getip, Racelist, Raceadd, Racerem, Unknown, Website, RacesJson, Metrics, Download, NotFound,
-    Stats, StatsJson, Count
-};
 
 struct Outcome {
     Action action = Action::Unknown;

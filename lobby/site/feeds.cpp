@@ -11,15 +11,6 @@
 #include "wire/text_rules.h"
 
 namespace lobby {
-namespace {
-
-constexpr const char* kActionNames[] = {"getip",   "racelist", "raceadd", "racerem",  "unknown",
-                                        "website", "races_json", "metrics", "download", "not_found",
-                                        "stats",   "stats_json"};
-static_assert(std::size(kActionNames) == static_cast<std::size_t>(Action::Count));
-
-}  // namespace
-
 std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now,
                             std::string_view event) {
     nlohmann::ordered_json doc;
@@ -47,7 +38,7 @@ LobbyMetrics::LobbyMetrics() : registry_(std::make_shared<prometheus::Registry>(
     for (std::size_t a = 0; a < requests_.size(); ++a)
         for (int ok = 0; ok < 2; ++ok)
             requests_[a][static_cast<std::size_t>(ok)] =
-                &requests.Add({{"action", kActionNames[a]}, {"outcome", ok ? "ok" : "error"}});
+                &requests.Add({{"action", std::string(kActionNames[a])}, {"outcome", ok ? "ok" : "error"}});
     auto& refusals = prometheus::BuildCounter()
                          .Name("kestrun_refusals_total")
                          .Help("Requests refused with an explanation to the player, by reason")

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "notify/notify.h"
-#include "protocol/protocol.h"
+#include "protocol/actions.h"
 #include "protocol/refusals.h"
 #include "site/website.h"
 
