@@ -10,7 +10,7 @@
 #include "notify/notify.h"
 #include "protocol/protocol.h"
 #include "races/race_lists.h"
-#include "site/feeds.h"
+#include "site/metrics.h"
 #include "site/site.h"
 #include "site/stats_page.h"
 

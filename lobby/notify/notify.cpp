@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "site/feeds.h"
+#include "site/races_json.h"
 #include "site/website.h"
 #include "wire/text_rules.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "site/feeds.h"
+#include "site/races_json.h"
 
 namespace lobby {
 

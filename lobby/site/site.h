@@ -16,7 +16,7 @@
 #include "races/history.h"
 #include "races/race_lists.h"
 #include "site/downloads.h"
-#include "site/feeds.h"
+#include "site/metrics.h"
 
 namespace lobby {
 

@@ -1,6 +1,5 @@
 #pragma once
-// What the lobby offers programs besides the client's protocol: the races as JSON for
-// community sites and chat bots, and its counters in Prometheus's text format.
+// The lobby's counters in Prometheus's text format, for /metrics.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -14,7 +13,6 @@
 #include "notify/notify.h"
 #include "protocol/actions.h"
 #include "protocol/refusals.h"
-#include "site/website.h"
 
 namespace prometheus {
 class Counter;
@@ -23,12 +21,6 @@ class Registry;
 }  // namespace prometheus
 
 namespace lobby {
-
-// {"server_time":…,"server_time_utc":"…","races":{"NFS4":[{"name","host","created",
-// "created_utc"}…],…}}; bytes that are not UTF-8 become U+FFFD. An event, when given, comes
-// first: {"event":…,"server_time":…}.
-std::string renderRacesJson(const std::vector<GameRaces>& games, std::int64_t now,
-                            std::string_view event = {});
 
 class LobbyMetrics {
 public:
