@@ -5,7 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "daemon/writer.h"
+#include "daemon/threads.h"
+#include "daemon/worker.h"
 #include "http/rate_limiter.h"
 #include "notify/notify.h"
 #include "protocol/protocol.h"
@@ -56,10 +57,12 @@ struct LobbyServer::Impl final : HttpHandler {
     RateLimiter limiter;
     std::optional<PeerAddress> trustedProxy;
     LobbyMetrics metrics;
-    std::unique_ptr<Notifier> notifier;  // only with webhooks; outlives the writer
+    std::unique_ptr<Notifier> notifier;  // only with webhooks
     Site site;
-    Writer writer;
-    HttpServer http;  // last: it goes first, and with it every session
+    Worker writer;
+    Worker fileReader;  // downloads not yet cached
+    HttpServer http;  // it goes before the rest, and with it every session
+    Threads threads;  // last: its threads end before anything they use
 
     void handle(const HttpRequest& req, HttpReply reply) override;
     HttpResponse refusal(int status) override {
@@ -118,10 +121,17 @@ LobbyServer::Impl::Impl(LobbyConfig c)
     });
     // An admin command or `seed` writes through a connection of its own.
     writer.every(config.changePoll, [this] { lists.pollStore(config.clock()); });
+    // Started in this order once the socket is bound, stopped the other way round: the
+    // notifier outlives the writer that feeds it, the writer the sessions that post to it.
+    if (notifier) threads.add("notifier", [this] { notifier->run(); }, [this] { notifier->stop(); });
+    threads.add("writer", [this] { writer.run(); }, [this] { writer.stop(); });
+    threads.add("file reader", [this] { fileReader.run(); }, [this] { fileReader.stop(); });
+    for (std::size_t i = 0; i < http.loopCount(); ++i)
+        threads.add("http " + std::to_string(i), [this, i] { http.serve(i); }, [this] { http.stop(); });
     if (!config.stopOnSignals) return;
     // Taken from here on: a signal before run() stops it as soon as it starts.
-    writer.onSignal(SIGINT, [this] { http.stop(); });
-    writer.onSignal(SIGTERM, [this] { http.stop(); });
+    writer.onSignal(SIGINT, [this] { threads.requestStop(); });
+    writer.onSignal(SIGTERM, [this] { threads.requestStop(); });
     // Reload is run blindly by hosts and their tools: SIGHUP's default action would end the
     // process, which systemd takes for a clean stop and does not restart.
     writer.onSignal(SIGHUP, [this] {
@@ -177,7 +187,11 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
     }
     if (!call.script) {
         SiteAnswer answer = site.answer(path, *client, now);
-        return finish(call, answer.action, std::move(answer.response), std::nullopt, nullptr);
+        if (!answer.readFirst)
+            return finish(call, answer.action, std::move(answer.response), std::nullopt, nullptr);
+        return fileReader.post([this, call = std::move(call), answer = std::move(answer)]() mutable {
+            finish(call, answer.action, answer.readFirst(), std::nullopt, nullptr);
+        });
     }
     Outcome outcome = answerScript({rawQuery, *client, now, config.maxQuery}, lists, *lists.blocks());
     if (outcome.change) return commit(std::move(call), std::move(outcome));
@@ -242,20 +256,18 @@ LobbyServer::~LobbyServer() { stop(); }
 
 int LobbyServer::bind() { return impl_->http.bind(impl_->config.host, impl_->config.port); }
 
-void LobbyServer::run() {
-    Impl& d = *impl_;
-    d.writer.start();
-    d.http.run();
-    d.writer.stop();
-}
+void LobbyServer::run() { impl_->threads.run(); }
 
-void LobbyServer::stop() { impl_->http.stop(); }
+void LobbyServer::stop() { impl_->threads.requestStop(); }
 
-bool LobbyServer::isRunning() const { return impl_->http.isRunning(); }
+bool LobbyServer::isRunning() const { return impl_->threads.isRunning(); }
 
 RaceStore& LobbyServer::store() { return impl_->store; }
 
-void LobbyServer::reloadBlockList() { impl_->reloadBlockList(); }
+// Only the writer changes the lists.
+void LobbyServer::reloadBlockList() {
+    impl_->writer.call([this] { impl_->reloadBlockList(); });
+}
 
 const HttpCounters& LobbyServer::httpCounters() const { return impl_->http.counters(); }
 

@@ -15,7 +15,6 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <thread>
 
 #include "site/races_json.h"
 #include "site/website.h"
@@ -151,7 +150,6 @@ struct Notifier::Impl {
     RepeatFilter repeats;  // mutex
     std::array<std::array<std::atomic<std::uint64_t>, 3>, kWebhookKinds> counts{};  // sent, failed, dropped
     std::atomic<bool> stopping{false};
-    std::thread thread;
 
     enum Count { Sent, Failed, Dropped };
     void add(const Hook& hook, Count which, std::size_t n) {
@@ -291,9 +289,6 @@ struct Notifier::Impl {
     }
 
     ~Impl() {
-        stopping = true;
-        if (multi) curl_multi_wakeup(multi);
-        if (thread.joinable()) thread.join();
         for (auto& hook : hooks) {
             if (hook->busy) curl_multi_remove_handle(multi, hook->easy);
             if (hook->easy) curl_easy_cleanup(hook->easy);
@@ -355,10 +350,16 @@ Notifier::Notifier(std::vector<Webhook> webhooks, const std::string& caFile,
         d.setUp(*hook);
         d.hooks.push_back(std::move(hook));
     }
-    d.thread = std::thread([&d] { d.loop(); });
 }
 
 Notifier::~Notifier() = default;
+
+void Notifier::run() { impl_->loop(); }
+
+void Notifier::stop() {
+    impl_->stopping = true;
+    curl_multi_wakeup(impl_->multi);
+}
 
 void Notifier::announce(const std::string& game, const Race& race) {
     Impl& d = *impl_;

@@ -1,6 +1,6 @@
 #pragma once
 // Announcements of new races in a community's chat: a post to each configured webhook,
-// sent from a thread of its own so that no player's answer and no commit waits for one.
+// sent from a thread of its own (run()) so that no player's answer and no commit waits for one.
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -94,9 +94,14 @@ public:
     // giving-up, from the notifier's thread.
     Notifier(std::vector<Webhook> webhooks, const std::string& caFile,
              std::function<void(const std::string&)> log, NotifierTiming timing = {});
-    ~Notifier();  // stops at once, also in the middle of a post
+    ~Notifier();
     Notifier(const Notifier&) = delete;
     Notifier& operator=(const Notifier&) = delete;
+
+    // The notifier's thread: posts until stop(), which ends it at once, also in the middle
+    // of a post.
+    void run();
+    void stop();
 
     // A race just committed; from any thread, never waits for the network. A repeat within
     // RepeatFilter's window (by the race's creation time) is left out.

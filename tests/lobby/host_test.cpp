@@ -10,6 +10,7 @@
 
 #include "lobby_fixture.h"
 #include "races/block_list.h"
+#include "site/downloads.h"
 
 namespace {
 
@@ -137,6 +138,18 @@ TEST_F(HostTest, NoFileOutsideTheDownloadsFolderIsReachable) {
         EXPECT_EQ(reply.body.find("secret"), std::string::npos) << target;
         EXPECT_EQ(reply.body.find("inner"), std::string::npos) << target;
     }
+}
+
+// An I/O thread takes a download only from the cache; a changed file is read again.
+TEST_F(HostTest, DownloadsAreReadOnceAndAgainWhenChanged) {
+    std::ofstream(dir_.file("kestrun.exe")) << "first";
+    lobby::Downloads downloads(dir_.file(""));
+    EXPECT_FALSE(downloads.find("kestrun.exe", false));
+    EXPECT_EQ(*downloads.find("kestrun.exe")->body, "first");
+    EXPECT_EQ(*downloads.find("kestrun.exe", false)->body, "first");
+    std::ofstream(dir_.file("kestrun.exe")) << "second, longer";
+    EXPECT_FALSE(downloads.find("kestrun.exe", false));
+    EXPECT_EQ(*downloads.find("kestrun.exe")->body, "second, longer");
 }
 
 TEST_F(HostTest, MetricsCountRacesRequestsAndRefusals) {
