@@ -3,12 +3,14 @@
 // a name with blanks must already be percent-encoded, an address is a decimal number.
 #include <string>
 
+#include "wire/race_data.h"
+
 inline std::string raceListQuery(const std::string& game) { return "action=racelist&game=" + game; }
 
 inline std::string raceAddQuery(const std::string& game, const std::string& name, const std::string& ip) {
-    return "action=raceadd&game=" + game + "&data=name:" + name + ";ip:" + ip;
+    return "action=raceadd&game=" + game + "&data=" + raceAddData(name, ip);
 }
 
 inline std::string raceRemQuery(const std::string& game, const std::string& ip) {
-    return "action=racerem&game=" + game + "&data=ip:" + ip;
+    return "action=racerem&game=" + game + "&data=" + raceRemData(ip);
 }

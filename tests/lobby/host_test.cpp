@@ -19,7 +19,7 @@ const std::string kBlockedName =
     "ERROR\nThis race name is not allowed in this lobby. Please choose another name.\n";
 
 std::string add(const std::string& name, int third, int fourth) {
-    return "action=raceadd&game=NFS4&data=name:" + name + ";ip:" + loopbackDecimal(third, fourth);
+    return raceAddQuery("NFS4", name, loopbackDecimal(third, fourth));
 }
 std::string from(int third, int fourth) {
     return "127.0." + std::to_string(third) + "." + std::to_string(fourth);

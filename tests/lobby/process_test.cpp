@@ -228,8 +228,7 @@ TEST(LobbyProcess, HostModeratesARunningLobby) {
     int port = lobby.waitForPort();
     ASSERT_GT(port, 0) << lobby.errors();
     auto announce = [port](const std::string& name, int fourth) {
-        return httpGet(port, "/server/server.php?action=raceadd&game=NFS4&data=name:" + name +
-                                 ";ip:" + loopbackDecimal(0, fourth),
+        return httpGet(port, "/server/server.php?" + raceAddQuery("NFS4", name, loopbackDecimal(0, fourth)),
                        "127.0.0." + std::to_string(fourth)).body;
     };
     auto list = [port] { return httpGet(port, "/server/server.php?action=racelist&game=NFS4").body; };
@@ -281,10 +280,8 @@ TEST(LobbyProcess, KillNineUnderWriteLoadLosesNoConfirmedRace) {
                 std::string game = (seq / kAddressesEach) % 2 ? "NFS5" : "NFS4";
                 std::string source = "127.0." + std::to_string(w + 1) + "." + std::to_string(host);
                 std::string ip = loopbackDecimal(w + 1, host);
-                HttpReply reply = httpGet(port, "/server/server.php?action=raceadd&game=" + game +
-                                                    "&data=name:w" + std::to_string(w) + "n" +
-                                                    std::to_string(seq) + ";ip:" + ip,
-                                          source);
+                std::string name = "w" + std::to_string(w) + "n" + std::to_string(seq);
+                HttpReply reply = httpGet(port, "/server/server.php?" + raceAddQuery(game, name, ip), source);
                 if (reply.body == "OK\n") {
                     confirmed[static_cast<std::size_t>(w)][Key{game, static_cast<std::uint32_t>(
                                                                          std::stoul(ip))}] = seq;
