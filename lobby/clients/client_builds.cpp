@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "system/read_file.h"
 #include "wire/site_slot.h"
 #include "wire/text_rules.h"
 
@@ -43,11 +44,11 @@ bool isFile(const std::string& path, struct stat* st = nullptr) {
     return true;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    if (!(in && bytes << in.rdbuf())) throw ClientBuildsError("cannot read " + path);
-    return std::move(bytes).str();
+// An empty file is as good as none here.
+std::string readWhole(const std::string& path) {
+    auto bytes = readFile(path);
+    if (!bytes || bytes->empty()) throw ClientBuildsError("cannot read " + path);
+    return std::move(*bytes);
 }
 
 // Hidden while it is being written: the download route never serves a name with a leading '.'.
@@ -111,7 +112,7 @@ std::string runMakensis(const std::string& makensis, const std::vector<std::stri
     }
     std::string output, last;
     try {
-        std::istringstream lines(readFile(log));
+        std::istringstream lines(readWhole(log));
         while (std::getline(lines, output))
             if (!output.empty()) last = output;
     } catch (const ClientBuildsError&) {
@@ -167,7 +168,7 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
         throw ClientBuildsError("cannot make " + out + ": " + std::strerror(errno));
 
     if (config.cache && isFile(join(out, kStamp))) {
-        std::istringstream kept(readFile(join(out, kStamp)));
+        std::istringstream kept(readWhole(join(out, kStamp)));
         std::string previous, line;
         std::vector<std::string> files;
         bool whole = std::getline(kept, previous, '\0') && previous.rfind(stamp, 0) == 0;
@@ -196,7 +197,7 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
         sums += sha256Hex(bytes) + "  " + name + "\n";
     };
     for (const Arch* arch : archs) {
-        std::string program = readFile(join(in, arch->client));
+        std::string program = readWhole(join(in, arch->client));
         if (auto problem = writeSiteSlot(program, config.publicUrl))
             throw ClientBuildsError(join(in, arch->client) + ": " + *problem);
         writeFile(out, arch->client, program);
@@ -218,7 +219,7 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
             complete = false;
             continue;
         }
-        add(arch->setup, readFile(setup));
+        add(arch->setup, readWhole(setup));
     }
     writeFile(out, "SHA256SUMS", sums);
     result.files.push_back("SHA256SUMS");

@@ -1,7 +1,6 @@
 #include "daemon/lobby_server.h"
 
 #include <csignal>
-#include <ctime>
 #include <optional>
 #include <string>
 
@@ -17,8 +16,6 @@
 
 namespace lobby {
 namespace {
-
-std::int64_t systemClock() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 LobbyConfig withClock(LobbyConfig config) {
     if (!config.clock) config.clock = systemClock;
@@ -87,7 +84,7 @@ LobbyServer::Impl::Impl(LobbyConfig c)
       limiter(config.rateLimit),
       trustedProxy(config.trustedProxy.empty() ? std::nullopt : parsePeerAddress(config.trustedProxy)),
       notifier(config.notify.empty() ? nullptr
-                                     : std::make_unique<Notifier>(config.notify, config.notifyCa, reportProblem)),
+                                     : std::make_unique<Notifier>(config.notify, config.notifyCa, reportProblem, config.clock)),
       site(config, lists, metrics,
            [this](LobbyMetrics::Snapshot& snapshot, std::int64_t now) {
                const HttpCounters& h = http.counters();
@@ -230,7 +227,7 @@ void LobbyServer::Impl::finish(Call& call, Action action, HttpResponse res,
     metrics.count(action, script ? script->ok() : res.status < 400);
     if (refusal) metrics.count(*refusal);
     if (config.accessLog)
-        config.accessLog(accessLogLine(systemClock(), call.client, call.method, call.target,
+        config.accessLog(accessLogLine(config.clock(), call.client, call.method, call.target,
                                        res.status, res.body->size(),
                                        script ? script->summary() : "-"));
     call.reply(std::move(res));

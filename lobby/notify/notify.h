@@ -91,9 +91,10 @@ class Notifier {
 public:
     // caFile: PEM certificates trusted besides the system's; empty for none. Throws
     // NotifyError if it can't be read or holds no certificate. log gets one line per
-    // giving-up, from the notifier's thread.
+    // giving-up, from the notifier's thread. clock: the lobby's, for the posts' times.
     Notifier(std::vector<Webhook> webhooks, const std::string& caFile,
-             std::function<void(const std::string&)> log, NotifierTiming timing = {});
+             std::function<void(const std::string&)> log, std::function<std::int64_t()> clock,
+             NotifierTiming timing = {});
     ~Notifier();
     Notifier(const Notifier&) = delete;
     Notifier& operator=(const Notifier&) = delete;

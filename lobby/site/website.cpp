@@ -105,7 +105,7 @@ std::string renderWebsite(const std::vector<GameRaces>& games, std::int64_t now,
     }
     html += "Its &ldquo;Website&rdquo; button brings you back to this page.</p>\n";
     return html + pageEnd("<p class=\"note\" id=\"as-of\">Lists as of " +
-                          escapeHtml(isoUtc(now).replace(10, 1, " ").replace(19, 1, " UTC")) +
+                          escapeHtml(utcText(now, "%Y-%m-%d %H:%M:%S UTC")) +
                           ". With scripts on, this page brings them up to date by itself.</p>");
 }
 
