@@ -16,6 +16,7 @@
 #include "site/races_json.h"
 #include "site/website.h"
 #include "system/read_file.h"
+#include "wire/games.h"
 #include "wire/text_rules.h"
 
 namespace lobby {
@@ -56,7 +57,7 @@ std::string messageText(const std::vector<Announcement>& races, bool slack) {
     auto hosted = [&](const Announcement& a) {
         return name(a.race.name) + ", hosted at `" + formatIp(a.race.ip) + "`";
     };
-    const char* howTo = ", choose a multiplayer game over TCP/IP, choose to join and type ";
+    const std::string howTo = ", " + std::string(kJoinSteps) + " and type ";
     if (races.size() == 1) {
         const Announcement& a = races.front();
         return bold("New " + a.game + " race:") + " " + hosted(a) + "\nTo join: start " + a.game +

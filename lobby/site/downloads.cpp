@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "clients/client_files.h"
 #include "protocol/query.h"
 
 namespace lobby {
@@ -37,7 +38,7 @@ std::string contentTypeOf(std::string_view name) {
         {".deb", "application/vnd.debian.binary-package"},
         {".txt", "text/plain; charset=utf-8"},
     };
-    if (name == "SHA256SUMS") return "text/plain; charset=utf-8";
+    if (name == kChecksums.name) return "text/plain; charset=utf-8";
     for (const auto& [suffix, type] : kTypes)
         if (endsWith(name, suffix)) return std::string(type);
     return "application/octet-stream";

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "clients/client_files.h"
 #include "http/peer_address.h"
 #include "protocol/refusals.h"
 #include "site/escaping.h"
@@ -16,14 +17,14 @@ namespace {
 
 constexpr std::string_view kDownloadPrefix = "/download/";
 
-// The client builds the website links to, when the downloads folder or --public-url offers them.
-constexpr std::pair<std::string_view, std::string_view> kClientDownloads[] = {
-    {"kestrun-setup.exe", "Installer for Windows (64-bit)"},
-    {"kestrun.exe", "Kestrun client for Windows (64-bit), one file, no installation"},
-    {"kestrun-setup-x86.exe", "Installer for 32-bit Windows"},
-    {"kestrun-x86.exe", "Kestrun client for 32-bit Windows, one file"},
-    {"SHA256SUMS", "SHA-256 checksums of these files"},
-};
+// The client builds the website links to, when the downloads folder or --public-url offers
+// them: each installer before its portable client, the checksums last.
+const std::vector<ClientFile> kClientDownloads = [] {
+    std::vector<ClientFile> files;
+    for (const ClientArch& arch : kClientArchs) files.insert(files.end(), {arch.setup, arch.portable});
+    files.push_back(kChecksums);
+    return files;
+}();
 
 bool isLoopback(const PeerAddress& client) {
     return client.isIpv4 ? (client.ipv4 >> 24) == 127 : client.text == "::1";
