@@ -199,14 +199,7 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
 // leaves once it is committed.
 void LobbyServer::Impl::commit(Call call, Outcome asked) {
     writer.post([this, call = std::move(call), asked = std::move(asked)]() mutable {
-        std::optional<Refusal> refusal;
-        try {
-            refusal = lists.commit(*asked.change, config.clock());
-        } catch (const std::exception& e) {
-            reportProblem(e.what());
-            refusal = Refusal::Internal;
-        }
-        Outcome outcome = committed(std::move(asked), refusal);
+        Outcome outcome = commitChange(std::move(asked), lists, config.clock(), reportProblem);
         finish(call, outcome.action, scriptResponse(outcome), outcome.refusal, &outcome);
     });
 }
