@@ -327,7 +327,8 @@ upgrades_unattended() {
     local rc=$?
     cat "$work/upgrade.log"
     figure "$(grep -o "Unpacking kestrun-lobby ([^)]*) over ([^)]*)" "$work/upgrade.log")"
-    [ "$rc" -eq 0 ] && [ "$(inside dpkg-query -W -f='${db:Status-Abbrev}${Version}' kestrun-lobby)" = "ii $version" ]
+    # and dpkg no longer counts the settings as its conffile (it would list it as obsolete)
+    [ "$rc" -eq 0 ] && [ "$(inside dpkg-query -W -f='${db:Status-Abbrev}${Version}${Conffiles}' kestrun-lobby)" = "ii $version" ]
 }
 restarted_once_on_new() {
     local pid starts

@@ -103,23 +103,6 @@ dpkg_in() { dpkg --root="$droot" --force-script-chrootless --force-depends "$@" 
     { cat "$work/dpkg.log"; fail "dpkg $*"; }; }
 settings=$droot/etc/default/kestrun-lobby
 mode() { stat -c %a "$settings"; }
-# Up to 1.0.0 the settings were a conffile, 0644: an edited one, from a stand-in of that
-# package, is kept over an upgrade without a prompt, then readable by root alone.
-mkdir -p "$work/old/DEBIAN" "$work/old/etc/default"
-printf 'Package: kestrun-lobby\nVersion: 1.0.0\nArchitecture: amd64\nMaintainer: x <x@example.org>\nDescription: x\n' \
-    >"$work/old/DEBIAN/control"
-echo /etc/default/kestrun-lobby >"$work/old/DEBIAN/conffiles"
-install -m 644 "$root/usr/share/kestrun-lobby/kestrun-lobby.default" "$work/old/etc/default/kestrun-lobby"
-dpkg-deb -b "$work/old" "$work/old.deb" >/dev/null
-dpkg_in -i "$work/old.deb"
-echo "LOBBY_OPTIONS=--race-ttl 30" >>"$settings"
-dpkg_in -i "$deb" </dev/null
-grep -qx "LOBBY_OPTIONS=--race-ttl 30" "$settings" || fail "the upgrade from 1.0.0 lost the host's settings"
-[ "$(mode)" = 600 ] || fail "after the upgrade from 1.0.0 the settings are $(mode), not 600"
-[ -z "$(dpkg-query --admindir="$droot/var/lib/dpkg" -W -f='${Conffiles}' kestrun-lobby)" ] ||
-    fail "dpkg still counts the settings as a conffile"
-dpkg_in --purge kestrun-lobby
-
 dpkg_in -i "$deb"
 [ "$(mode)" = 600 ] || fail "the first installation made the settings $(mode), not 600"
 # What the service leaves behind: with DynamicUser its state directory is a link.
