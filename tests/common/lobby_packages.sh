@@ -1,7 +1,17 @@
 # The lobby's packages for the tests that install them (sourced): this tree's, from a fresh
 # release build (what hosts install), and the last release's, built once from its commit in
 # packaging/releases and kept under build/release-packages/<commit>/.
-# Each function prints the .deb's path, or says why not on standard output and fails.
+# The kestrun_*_deb functions print the .deb's path, or say why not and fail.
+
+skip() { echo "skipped: $*"; exit 77; }
+die() { echo "FAIL: $*"; exit 1; }
+# $1: what needs root; the rest: the tools it runs
+kestrun_needs() {
+    local what=$1 tool
+    shift
+    [ "$(id -u)" -eq 0 ] || skip "$what needs root"
+    for tool; do command -v "$tool" >/dev/null || die "$tool is missing (scripts/bootstrap installs it)"; done
+}
 
 # $1: source dir, $2: a work dir for the package and the logs
 kestrun_this_deb() {
@@ -15,9 +25,12 @@ kestrun_this_deb() {
     echo "${debs[0]}"
 }
 
-# $1: source dir; prints "VERSION COMMIT" of the last release
-kestrun_last_release() {
-    awk '!/^#/ && NF == 2 { last = $0 } END { if (last == "") exit 1; print last }' "$1/packaging/releases"
+# $1: source dir. Sets previous_version, previous_commit and previous_deb of the last release.
+kestrun_previous_release() {
+    read -r previous_version previous_commit < <(awk '!/^#/ && NF == 2 { last = $0 }
+        END { if (last == "") exit 1; print last }' "$1/packaging/releases") || die "packaging/releases names no release"
+    previous_deb=$(kestrun_release_deb "$1" "$previous_version" "$previous_commit") ||
+        { echo "$previous_deb"; die "the previous release's package"; }
 }
 
 # $1: source dir, $2: version, $3: commit. The commit's tree, the same build and cpack; the

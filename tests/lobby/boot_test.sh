@@ -11,13 +11,8 @@
 set -uo pipefail
 source_dir=$(cd "$1" && pwd)
 started=$SECONDS
-skip() { echo "skipped: $*"; exit 77; }
-die() { echo "FAIL: $*"; exit 1; }
-
-[ "$(id -u)" -eq 0 ] || skip "booting a container needs root"
-for tool in debootstrap systemd-nspawn nsenter zstd cpack; do
-    command -v "$tool" >/dev/null || die "$tool is missing (scripts/bootstrap installs it)"
-done
+source "$source_dir/tests/common/lobby_packages.sh"
+kestrun_needs "booting a container" debootstrap systemd-nspawn nsenter zstd cpack sqlite3
 unshare --mount --pid --net --uts --ipc --fork true 2>/dev/null ||
     skip "this kernel or sandbox gives no mount, PID and network namespaces"
 
@@ -43,14 +38,10 @@ gone_within() {  # $1: seconds for systemd-nspawn to end
 }
 
 # --- the packages: this tree's and the previous release's
-source "$source_dir/tests/common/lobby_packages.sh"
 deb=$(kestrun_this_deb "$source_dir" "$work") || { echo "$deb"; die "the package"; }
 echo "package: $(basename "$deb") from a release build, $((SECONDS - started)) s"
 t0=$SECONDS
-read -r previous_version previous_commit < <(kestrun_last_release "$source_dir") ||
-    die "packaging/releases names no release"
-previous_deb=$(kestrun_release_deb "$source_dir" "$previous_version" "$previous_commit") ||
-    { echo "$previous_deb"; die "the previous release's package"; }
+kestrun_previous_release "$source_dir"
 echo "previous release: $(basename "$previous_deb") from ${previous_commit:0:12}, $((SECONDS - t0)) s"
 
 # --- the root: systemd, curl and the package's Depends and Recommends (first of any

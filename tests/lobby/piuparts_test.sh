@@ -2,29 +2,21 @@
 # Debian's package tester over the lobby's package, in a clean Debian 12 chroot from the mirror
 # apt uses: install and purge, then the previous release (packaging/releases, offered to apt
 # from a repository of its .deb) installed, upgraded to this one (which makes the 0644 settings
-# that release gave readable by root alone) and purged. Any complaint fails. Its base tarball is saved by piuparts itself (-s) on the first run and kept under
-# build/piuparts, keyed by distribution, mirror and piuparts' version.
+# that release gave readable by root alone) and purged. Any complaint fails. Its base
+# tarball is saved by piuparts itself (-s) on the first run and kept under build/piuparts,
+# keyed by distribution, mirror and piuparts' version.
 # Exits 77 (ctest: skipped) where piuparts cannot run.
 # Usage: piuparts_test.sh SOURCE_DIR
 set -uo pipefail
 source_dir=$(cd "$1" && pwd)
 started=$SECONDS
-skip() { echo "skipped: $*"; exit 77; }
-die() { echo "FAIL: $*"; exit 1; }
-
-[ "$(id -u)" -eq 0 ] || skip "piuparts needs root for its chroot"
-for tool in piuparts dpkg-scanpackages cpack; do
-    command -v "$tool" >/dev/null || die "$tool is missing (scripts/bootstrap installs it)"
-done
+source "$source_dir/tests/common/lobby_packages.sh"
+kestrun_needs "piuparts' chroot" piuparts dpkg-scanpackages cpack
 
 work=$(mktemp -d /var/tmp/kestrun-piuparts-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-source "$source_dir/tests/common/lobby_packages.sh"
 deb=$(kestrun_this_deb "$source_dir" "$work") || { echo "$deb"; die "the package"; }
-read -r previous_version previous_commit < <(kestrun_last_release "$source_dir") ||
-    die "packaging/releases names no release"
-previous_deb=$(kestrun_release_deb "$source_dir" "$previous_version" "$previous_commit") ||
-    { echo "$previous_deb"; die "the previous release's package"; }
+kestrun_previous_release "$source_dir"
 echo "packages: $(basename "$deb"), and $(basename "$previous_deb") from ${previous_commit:0:12}, $((SECONDS - started)) s"
 
 # The chroot sees the repository at the same path.
