@@ -21,9 +21,7 @@ const std::string kBlockedName =
 std::string add(const std::string& name, int third, int fourth) {
     return raceAddQuery("NFS4", name, loopbackDecimal(third, fourth));
 }
-std::string from(int third, int fourth) {
-    return "127.0." + std::to_string(third) + "." + std::to_string(fourth);
-}
+const auto from = loopbackSource;
 
 class HostTest : public LobbyTest {
 protected:
