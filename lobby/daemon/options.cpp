@@ -9,6 +9,7 @@
 #include <iterator>
 #include <map>
 
+#include "clients/client_files.h"
 #include "http/peer_address.h"
 #include "notify/notify.h"
 #include "races/race_store.h"
@@ -232,7 +233,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 namespace {
 
-// The defaults as LobbyConfig and CommandLine declare them, into the help text's {names}.
+// The defaults as LobbyConfig and CommandLine declare them, and the clients' file names,
+// into the help text's {names}.
 std::string withDefaults(std::string text) {
     const CommandLine cl;
     const LobbyConfig& d = cl.config;
@@ -256,6 +258,11 @@ std::string withDefaults(std::string text) {
         {"{sweep}", secondsOf(d.sweepInterval)},
         {"{seed}", std::to_string(cl.seedRaces)},
         {"{maxSeed}", std::to_string(kMaxDemoRaces)},
+        {"{portable64}", std::string(kClientArchs[0].portable.name)},
+        {"{portable32}", std::string(kClientArchs[1].portable.name)},
+        {"{setup64}", std::string(kClientArchs[0].setup.name)},
+        {"{setup32}", std::string(kClientArchs[1].setup.name)},
+        {"{sums}", std::string(kChecksums.name)},
     };
     for (const auto& [name, value] : values)
         text.replace(text.find(name), name.size(), value);
@@ -302,8 +309,8 @@ Options:
   --client-url URL      where the website tells players to get the client
   --public-url URL      the address players reach the lobby at, http://HOST[:PORT]/: the
                         lobby then offers under /download/ the Windows clients for it
-                        (kestrun.exe, kestrun-x86.exe, their installers kestrun-setup.exe
-                        and kestrun-setup-x86.exe when makensis is installed, SHA256SUMS),
+                        ({portable64}, {portable32}, their installers {setup64}
+                        and {setup32} when makensis is installed, {sums}),
                         made at start into the folder "clients" beside the database and
                         kept until the address or the packaged clients change
   --clients DIR         the packaged clients it makes them from (default
