@@ -22,15 +22,16 @@ public:
 
     // Binds and listens; gives the port. Throws BindError.
     int bind();
-    // Serves on the bound socket until stop(). Call once.
+    // Starts every thread the lobby runs and serves on the bound socket until stop(); then
+    // stops them, last started first. Call once.
     void run();
     // From any thread, also before run() has started.
     void stop();
     bool isRunning() const;
 
     RaceStore& store();
-    // Reads the block list file again and applies it, also to the races already listed.
-    // Throws BlockListError and keeps the previous list. SIGHUP does this when signals are on.
+    // Reads the block list file again and applies it, also to the races already listed; on
+    // the writer, and waits for it. Throws BlockListError and keeps the previous list. SIGHUP does this when signals are on.
     void reloadBlockList();
     // Open connections and refusals by reason, as the HTTP layer counts them.
     const HttpCounters& httpCounters() const;
