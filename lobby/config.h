@@ -10,6 +10,7 @@
 #include "client_builds.h"
 #include "http_server.h"
 #include "notify.h"
+#include "probe/probe_config.h"
 
 namespace lobby {
 
@@ -37,6 +38,7 @@ struct LobbyConfig : HttpLimits {
     std::vector<std::string> clientBuilds;
     std::vector<Webhook> notify;  // told of each newly announced race
     std::string notifyCa;         // certificates for them besides the system's; empty: none
+    ProbeConfig probe;            // asking each race's host as a joining game would
     // How often the database is checked for changes made by another process.
     std::chrono::milliseconds changePoll{2000};
     // Seconds since 1970 UTC; the system clock when empty.

@@ -7,6 +7,7 @@
 
 #include "feeds.h"
 #include "notify.h"
+#include "probe/prober.h"
 #include "protocol.h"
 #include "race_lists.h"
 #include "rate_limiter.h"
@@ -59,6 +60,8 @@ struct LobbyServer::Impl final : HttpHandler {
     std::unique_ptr<Notifier> notifier;  // only with webhooks; outlives the writer
     Site site;
     Writer writer;
+    ProbeCounters probeCounters;
+    Prober prober;    // before the writer goes: it hands the writer withdrawals
     HttpServer http;  // last: it goes first, and with it every session
 
     void handle(const HttpRequest& req, HttpReply reply) override;
@@ -71,6 +74,8 @@ struct LobbyServer::Impl final : HttpHandler {
     void finish(Call& call, Action action, HttpResponse res, std::optional<Refusal> refusal,
                 const Outcome* script);
     void commit(Call call, Outcome asked);
+    void raceEvent(const RaceEvent& event);
+    void withdrawSilent(int game, std::uint32_t ip);
     void reloadBlockList();
     void makeStats(std::int64_t now);
     HttpLimits httpLimits() const;
@@ -97,15 +102,10 @@ LobbyServer::Impl::Impl(LobbyConfig c)
                    {"bad_request", h.badRequests}};
                if (notifier) snapshot.notifications = notifier->counts();
            }),
+      prober(config.probe, config.clock, probeCounters,
+             [this](int game, std::uint32_t ip) { withdrawSilent(game, ip); }, reportProblem),
       http(*this, httpLimits()) {
-    if (notifier)
-        lists.onEvent([this](const RaceEvent& event) {
-            // Committed; the block list may have changed since the request was checked.
-            auto blocks = lists.blocks();
-            if (event.kind == RaceEvent::Kind::Announced && !blocks->blocksAddress(event.race.ip) &&
-                !blocks->blocksName(event.race.name))
-                notifier->announce(std::string(kGames[static_cast<std::size_t>(event.game)].id), event.race);
-        });
+    lists.onEvent([this](const RaceEvent& event) { raceEvent(event); });
     makeStats(config.clock());
     writer.every(config.sweepInterval, [this] {
         std::int64_t now = config.clock();
@@ -200,6 +200,28 @@ void LobbyServer::Impl::commit(Call call, Outcome asked) {
     });
 }
 
+// On the writer, once committed.
+void LobbyServer::Impl::raceEvent(const RaceEvent& event) {
+    if (event.kind != RaceEvent::Kind::Announced) return prober.gone(event.game, event.race.ip);
+    prober.announced(event.game, event.race.ip);
+    if (!notifier) return;
+    // The block list may have changed since the request was checked.
+    auto blocks = lists.blocks();
+    if (!blocks->blocksAddress(event.race.ip) && !blocks->blocksName(event.race.name))
+        notifier->announce(std::string(kGames[static_cast<std::size_t>(event.game)].id), event.race);
+}
+
+// From the prober's thread: withdrawn as its host would withdraw it.
+void LobbyServer::Impl::withdrawSilent(int game, std::uint32_t ip) {
+    writer.post([this, game, ip] {
+        try {
+            lists.commit(Change{Change::Kind::Remove, game, Race{"", ip, 0}}, config.clock());
+        } catch (const std::exception& e) {
+            reportProblem(std::string("silent race not withdrawn: ") + e.what());
+        }
+    });
+}
+
 std::optional<PeerAddress> LobbyServer::Impl::clientOf(const HttpRequest& req) const {
     const PeerAddress& peer = req.peer();
     if (!trustedProxy || peer.text != trustedProxy->text) return peer;
@@ -245,7 +267,9 @@ int LobbyServer::bind() { return impl_->http.bind(impl_->config.host, impl_->con
 void LobbyServer::run() {
     Impl& d = *impl_;
     d.writer.start();
+    d.prober.start();
     d.http.run();
+    d.prober.stop();
     d.writer.stop();
 }
 
@@ -258,5 +282,9 @@ RaceStore& LobbyServer::store() { return impl_->store; }
 void LobbyServer::reloadBlockList() { impl_->reloadBlockList(); }
 
 const HttpCounters& LobbyServer::httpCounters() const { return impl_->http.counters(); }
+
+Checks& LobbyServer::checks() { return impl_->prober; }
+
+const ProbeCounters& LobbyServer::probeCounters() const { return impl_->probeCounters; }
 
 }  // namespace lobby

@@ -7,6 +7,7 @@
 #include "config.h"
 #include "downloads.h"
 #include "http_server.h"
+#include "probe/check.h"
 #include "race_store.h"
 
 namespace lobby {
@@ -34,6 +35,9 @@ public:
     void reloadBlockList();
     // Open connections and refusals by reason, as the HTTP layer counts them.
     const HttpCounters& httpCounters() const;
+    // What the prober found out about each race, and its totals.
+    Checks& checks();
+    const ProbeCounters& probeCounters() const;
 
 private:
     struct Impl;
