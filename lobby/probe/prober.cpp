@@ -288,15 +288,16 @@ void Prober::Impl::finish(const std::shared_ptr<Attempt>& attempt, ProbeSchedule
     attempt->game.close(ignored);
     auto it = pending.find(attempt->start.ip);
     if (it != pending.end() && it->second == attempt) pending.erase(it);
-    --counters.inFlight;
-    if (result.failed == FailedStep::None) ++counters.answered;
-    else if (result.failed == FailedStep::Udp47624) ++counters.failedUdp47624;
-    else ++counters.failedGamePort;
     bool silent;
     {
         std::lock_guard lock(mutex);
         silent = schedule.finished(attempt->start, result, Clock::now(), wallClock());
     }
+    // Counted once the result shows.
+    --counters.inFlight;
+    if (result.failed == FailedStep::None) ++counters.answered;
+    else if (result.failed == FailedStep::Udp47624) ++counters.failedUdp47624;
+    else ++counters.failedGamePort;
     if (!silent) return;
     ++counters.withdrawnSilent;
     auto game = static_cast<std::size_t>(attempt->start.game);
