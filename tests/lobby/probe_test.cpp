@@ -1,5 +1,5 @@
-// The prober's pure parts: DirectPlay's messages against the protocol document, the ranges it
-// will not ask, and its schedule on a clock the test moves.
+// The prober: DirectPlay's messages against the protocol document, the ranges it will not ask,
+// its schedule on a clock the test moves, and the whole of it on loopback against stand-in hosts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,38 +15,29 @@ namespace {
 using namespace lobby;
 using namespace std::chrono_literals;
 
-std::string bytes(std::initializer_list<int> values) {
+std::string fromHex(std::string_view hex) {
     std::string out;
-    for (int v : values) out += static_cast<char>(v);
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
     return out;
 }
 
 // MC-DPL4CS section 4.1, DirectPlay4EnumSessionsRequest. The section gives the sample's parsed
 // fields and values rather than a dump: here they are laid out as 2.2.6 (DPSP_MSG_HEADER) and
 // 2.2.29 (DPSP_MSG_ENUMSESSIONS) place them.
-const std::string kSampleRequest = bytes({
-    0x46, 0x00, 0xb0, 0xfa,                          // size 70, token 0xFAB
-    0x02, 0x00, 0x08, 0xfc, 0x00, 0x00, 0x00, 0x00,  // family 2, port 2300, address 0.0.0.0
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // sin_zero
-    'p', 'l', 'a', 'y', 0x02, 0x00, 0x0e, 0x00,      // signature, command 2, version 14
-    0x0b, 0xa5, 0x52, 0xa0, 0xe0, 0xff, 0x11, 0xcf,  // {A052A50B-FFE0-CF11-9C4E-00A0C905425E}
-    0x9c, 0x4e, 0x00, 0xa0, 0xc9, 0x05, 0x42, 0x5e,
-    0x20, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,  // password offset 32, flags 0x2 (all)
-    'P', 0, 'a', 0, 's', 0, 's', 0, 'w', 0, 'o', 0, 'r', 0, 'd', 0, 0, 0,
-});
+const std::string kSampleRequest = fromHex(
+    "4600b0fa" "020008fc00000000" "0000000000000000"  // size 70, token 0xFAB; family 2, port 2300, 0.0.0.0
+    "706c6179" "0200" "0e00"                          // "play", command 2, version 14
+    "0ba552a0e0ff11cf9c4e00a0c905425e"                // {A052A50B-FFE0-CF11-9C4E-00A0C905425E}
+    "20000000" "02000000"                             // password offset 32, flags 0x2 (all)
+    "500061007300730077006f0072006400" "0000");       // "Password"
 
 TEST(DirectPlay, RequestHasTheSamplesLayout) {
     auto guid = dplay::parseGuid("{A052A50B-FFE0-CF11-9C4E-00A0C905425E}");
     ASSERT_TRUE(guid);
-    EXPECT_EQ(dplay::formatGuid(*guid), "{A052A50B-FFE0-CF11-9C4E-00A0C905425E}");
     EXPECT_EQ(dplay::enumSessions(2300, *guid, dplay::kEnumAll, u"Password"), kSampleRequest);
-    // What the prober sends: null application, every session, password-protected ones too.
-    std::string ours = dplay::enumSessions(2300, dplay::Guid{});
-    ASSERT_EQ(ours.size(), 52u);
-    EXPECT_EQ(ours.substr(0, 4), bytes({0x34, 0x00, 0xb0, 0xfa}));
-    EXPECT_EQ(ours.substr(4, 24), kSampleRequest.substr(4, 24));
-    EXPECT_EQ(ours.substr(28, 16), std::string(16, '\0'));
-    EXPECT_EQ(ours.substr(44), bytes({0, 0, 0, 0, 0x42, 0, 0, 0}));
+    // What the prober sends: 52 bytes, null application, all sessions, password-protected too.
+    EXPECT_EQ(dplay::enumSessions(2300, dplay::Guid{}), fromHex("3400b0fa") + kSampleRequest.substr(4, 24) +
+                                                            std::string(16, '\0') + fromHex("0000000042000000"));
 }
 
 // No sample reply was found in section 4: the stand-in's reply is written from 2.2.30 and
@@ -77,24 +68,19 @@ TEST(DirectPlay, ReplyIsReadOnlyWhenWhole) {
 }
 
 TEST(ProbeRanges, SpecialPurposeAddressesNeedAllowing) {
-    struct Case {
-        const char* address;
-        bool probed;
-    };
-    for (Case c : {Case{"8.8.8.8", true}, {"100.63.255.255", true}, {"100.64.0.1", false},
+    for (auto [address, probed] : {std::pair{"8.8.8.8", true}, {"100.63.255.255", true}, {"100.64.0.1", false},
                    {"127.0.0.5", false}, {"10.1.2.3", false}, {"172.31.0.1", false},
                    {"172.32.0.1", true}, {"192.168.0.1", false}, {"169.254.1.1", false},
                    {"192.0.2.1", false}, {"198.51.100.9", false}, {"203.0.113.9", false},
                    {"198.19.0.1", false}, {"224.0.0.1", false}, {"255.255.255.255", false},
                    {"0.1.2.3", false}}) {
-        auto single = parseCidr(c.address);
-        ASSERT_TRUE(single) << c.address;
-        EXPECT_EQ(mayProbe(single->base, {}), c.probed) << c.address;
+        auto single = parseCidr(address);
+        ASSERT_TRUE(single) << address;
+        EXPECT_EQ(mayProbe(single->base, {}), probed) << address;
     }
     auto loopback = parseCidr("127.0.0.0/8");
     ASSERT_TRUE(loopback);
     EXPECT_TRUE(mayProbe(0x7f000105, {*loopback}));
-    EXPECT_FALSE(mayProbe(0x0a000001, {*loopback}));
     for (const char* bad : {"127.0.0.1/8", "127.0.0.0/33", "127.0.0.0/", "1.2.3", "::1/128"})
         EXPECT_FALSE(parseCidr(bad)) << bad;
 }
@@ -102,22 +88,12 @@ TEST(ProbeRanges, SpecialPurposeAddressesNeedAllowing) {
 class Schedule : public ::testing::Test {
 protected:
     using Time = ProbeSchedule::Time;
-    static ProbeTimings timings() {
-        ProbeTimings t;
-        t.maxInFlight = 4;
-        return t;
-    }
+    static ProbeTimings timings() { return {.maxInFlight = 4}; }
     Time at(std::chrono::milliseconds offset) const { return Time{} + 1h + offset; }
-    // Begins what is due at `when` and ends each check as `result` says.
-    std::vector<ProbeSchedule::Start> run(std::chrono::milliseconds when, FailedStep failed,
-                                          bool* withdraw = nullptr) {
+    // Begins what is due at `when` and ends each check as `failed` says.
+    std::vector<ProbeSchedule::Start> run(std::chrono::milliseconds when, FailedStep failed) {
         auto starts = s.due(at(when));
-        for (const auto& start : starts) {
-            ProbeSchedule::Result r{failed, 2300, {}};
-            r.session.name = "race";
-            bool w = s.finished(start, r, at(when), 1000 + when.count() / 1000);
-            if (withdraw) *withdraw = *withdraw || w;
-        }
+        for (const auto& start : starts) s.finished(start, {failed, 2300, {}}, at(when), 0);
         return starts;
     }
     ProbeSchedule s{timings()};
@@ -137,41 +113,6 @@ TEST_F(Schedule, ChecksWaitTheirTurnOldestFirstAndOnePerAddress) {
     EXPECT_EQ(s.inFlight(), 4u);
 }
 
-TEST_F(Schedule, DatagramsStayWithinTheAddresssBudget) {
-    s.announced(0, 7, at(0ms));
-    int sent = 0;
-    // Checked again and again for 60 s: three at once at most, one per 5 s on average.
-    for (auto t = 0ms; t < 60s; t += 100ms) {
-        for (const auto& start : s.due(at(t))) {
-            for (int i = 0; i < 3; ++i) sent += s.takeDatagram(7, at(t)) ? 1 : 0;
-            s.finished(start, {FailedStep::Udp47624, 0, {}}, at(t), 0);
-        }
-        if (t.count() % 1000 == 0) s.checkAgain(7, t.count() / 1000);
-    }
-    EXPECT_LE(sent, 3 + 60 / 5);
-    EXPECT_GE(sent, 6);
-}
-
-TEST_F(Schedule, OneFailureDoesNotUndoAnAnswer) {
-    s.announced(0, 9, at(0ms));
-    EXPECT_EQ(s.of(0, 9).state, CheckState::Checking);
-    run(0ms, FailedStep::Udp47624);
-    run(15s, FailedStep::Udp47624);
-    EXPECT_EQ(s.of(0, 9).state, CheckState::Checking);  // still within its first 3 minutes
-    run(30s, FailedStep::None);
-    EXPECT_EQ(s.of(0, 9).state, CheckState::Answering);
-    EXPECT_EQ(s.of(0, 9).session, "race");
-    EXPECT_TRUE(run(60s, FailedStep::None).empty());  // answered: next in 60 s
-    run(90s, FailedStep::GamePort);
-    EXPECT_EQ(s.of(0, 9).state, CheckState::Answering);
-    run(150s, FailedStep::GamePort);
-    Check c = s.of(0, 9);
-    EXPECT_EQ(c.state, CheckState::NotReachable);
-    EXPECT_EQ(c.failedStep, FailedStep::GamePort);
-    EXPECT_EQ(c.gamePort, 2300);
-    EXPECT_EQ(c.checked, 1150);
-}
-
 TEST_F(Schedule, NeverAnsweredIsNotReachableAfterItsFirstMinutes) {
     s.announced(0, 3, at(0ms));
     int checks = 0;
@@ -179,21 +120,6 @@ TEST_F(Schedule, NeverAnsweredIsNotReachableAfterItsFirstMinutes) {
     EXPECT_EQ(checks, 13 + 1);  // every 15 s for 3 minutes, then every 60 s
     EXPECT_EQ(s.of(0, 3).state, CheckState::NotReachable);
     EXPECT_EQ(s.of(0, 3).failedStep, FailedStep::Udp47624);
-}
-
-TEST_F(Schedule, SilentAfterAnsweringIsWithdrawnAfterItsTime) {
-    ProbeTimings t = timings();
-    t.withdrawSilent = 10min;
-    s = ProbeSchedule(t);
-    s.announced(1, 4, at(0ms));
-    run(0ms, FailedStep::None);
-    bool withdraw = false;
-    auto minute = 60s;
-    for (int i = 1; i <= 10; ++i) run(i * minute, FailedStep::Udp47624, &withdraw);
-    EXPECT_FALSE(withdraw);  // 9 minutes since the first failure
-    run(11 * minute, FailedStep::Udp47624, &withdraw);
-    EXPECT_TRUE(withdraw);
-    EXPECT_TRUE(run(12 * minute, FailedStep::Udp47624).empty());  // not asked again
 }
 
 TEST_F(Schedule, CheckAgainOncePer10SecondsAndOnlyForKnownAddresses) {
@@ -213,22 +139,12 @@ TEST_F(Schedule, CheckAgainOncePer10SecondsAndOnlyForKnownAddresses) {
 class Probing : public LobbyTest {
 protected:
     static ProbeTimings fast() {
-        ProbeTimings t;
-        t.retry = 150ms;
-        t.firstWindow = 1s;
-        t.recheck = 300ms;
-        t.replyWindow = 400ms;
-        t.connectTimeout = 300ms;
-        t.resend = 100ms;
-        t.addressGap = 100ms;
-        return t;
+        return {.retry = 150ms, .firstWindow = 1s, .recheck = 300ms, .replyWindow = 400ms,
+                .connectTimeout = 300ms, .resend = 100ms, .addressGap = 100ms};
     }
     lobby::LobbyConfig probing(ProbeTimings t = fast()) {
         lobby::LobbyConfig c = config();
-        c.probe.allowed = {*parseCidr("127.0.0.0/8")};
-        c.probe.listenHost = "127.0.0.1";
-        c.probe.listenPort = 0;
-        c.probe.timings = t;
+        c.probe = {true, {*parseCidr("127.0.0.0/8")}, "127.0.0.1", 0, {}, t};
         return c;
     }
     int host(HostBehaviour behaviour = HostBehaviour::Answer, StandInSession session = {}) {
@@ -241,73 +157,69 @@ protected:
         ::HttpReply reply = httpGet(toPort ? toPort : port(),
                                   "/server/server.php?" + raceAddQuery(std::string(kGames[game].id), "Race",
                                                                        std::to_string(hosts_.ip(h))),
-                                  hosts_.address(h));
+                                  formatIp(hosts_.ip(h)));
         EXPECT_EQ(reply.body.rfind("OK", 0), 0u) << reply.body;
     }
     Check check(int h, int game = 0) { return lobby_->server.checks().of(game, hosts_.ip(h)); }
     const ProbeCounters& counters() { return lobby_->server.probeCounters(); }
-    bool becomes(int h, CheckState state) {
-        return pollUntil([&] { return check(h).state == state; }, 10s);
-    }
+    bool becomes(int h, CheckState state) { return pollUntil([&] { return check(h).state == state; }, 10s); }
 
     StandInHosts hosts_{1s};
     std::uint32_t next_ = randomLoopbackBlock();
 };
 
-TEST_F(Probing, AnsweringHostShowsItsSessionAndGamePort) {
+// Answered with the session's details; nothing sent where it may not be: to an address that
+// did not announce, without --probe-allow for loopback, with --probe off.
+TEST_F(Probing, AnsweringHostShowsItsSessionAndOnlyAllowedAnnouncersAreAsked) {
     start(probing());
     int h = host(HostBehaviour::Answer, {"Sunday race", 3, 8, true});
+    int bystander = host(), reserved = host(), off = host();
+    lobby::LobbyConfig notAllowed = probing(), probeOff = probing();
+    notAllowed.probe.allowed.clear();
+    notAllowed.dbPath = dir_.file("b.db");
+    probeOff.probe.enabled = false;
+    probeOff.dbPath = dir_.file("c.db");
+    RunningLobby b(notAllowed), c(probeOff);
+    announce(reserved, 0, b.port);
+    announce(off, 0, c.port);
     announce(h);
     ASSERT_TRUE(becomes(h, CheckState::Answering));
-    Check c = check(h);
-    EXPECT_EQ(c.session, "Sunday race");
-    EXPECT_EQ(c.players, 3);
-    EXPECT_EQ(c.maxPlayers, 8);
-    EXPECT_TRUE(c.password);
-    EXPECT_EQ(c.gamePort, hosts_.gamePort(h));
-    EXPECT_EQ(c.checked, kStart);
-    EXPECT_EQ(counters().answered.load(), 1u);
-    // The request as it came over the wire: the sample's layout, our GUID and flags.
-    std::string request = hosts_.lastRequest(h);
-    ASSERT_EQ(request.size(), 52u);
-    EXPECT_EQ(request.substr(20, 8), kSampleRequest.substr(20, 8));
-    EXPECT_EQ(request.substr(44), bytes({0, 0, 0, 0, 0x42, 0, 0, 0}));
+    Check got = check(h);
+    EXPECT_EQ(got.session, "Sunday race");
+    EXPECT_EQ(got.players * 10 + got.maxPlayers, 38);
+    EXPECT_TRUE(got.password);
+    EXPECT_EQ(got.gamePort, hosts_.gamePort(h));
+    EXPECT_EQ(got.checked, kStart);
+    for (int silent : {bystander, reserved, off}) EXPECT_TRUE(hosts_.requests(silent).empty());
+    EXPECT_EQ(b.server.probeCounters().refusedByRange.load(), 1u);
+    EXPECT_EQ(b.server.checks().of(0, hosts_.ip(reserved)).state, CheckState::NotChecked);
 }
 
-TEST_F(Probing, EachFailedStepIsNamed) {
-    start(probing());
-    int silent = host(HostBehaviour::Silent), closed = host(HostBehaviour::GamePortClosed);
-    announce(silent);
-    announce(closed, 1);
-    EXPECT_EQ(check(silent).state, CheckState::Checking);
-    ASSERT_TRUE(becomes(silent, CheckState::NotReachable));
-    EXPECT_EQ(check(silent).failedStep, FailedStep::Udp47624);
-    ASSERT_TRUE(pollUntil([&] { return check(closed, 1).state == CheckState::NotReachable; }, 10s));
-    EXPECT_EQ(check(closed, 1).failedStep, FailedStep::GamePort);
-    EXPECT_EQ(check(closed, 1).gamePort, hosts_.gamePort(closed));
-    EXPECT_GE(counters().failedGamePort.load(), 1u);
-}
-
-// The first check ends not reachable and the next is seconds away, so a late reply meets no
-// pending probe.
-TEST_F(Probing, RepliesOtherThanTheHostsOwnInTimeAreIgnoredAndCounted) {
+// Each check ends not reachable at once, and the next is seconds away: a late reply meets no
+// pending check.
+TEST_F(Probing, EachFailedStepIsNamedAndRepliesNotTheHostsOwnInTimeAreIgnored) {
     ProbeTimings t = fast();
     t.firstWindow = 300ms;
     t.recheck = 5s;
     start(probing(t));
+    const ProbeCounters& n = counters();
     struct Case {
         HostBehaviour behaviour;
+        FailedStep step;
         const std::atomic<std::uint64_t>& counter;
     };
-    for (Case c : {Case{HostBehaviour::Garbage, counters().badReplies},
-                   {HostBehaviour::Oversized, counters().badReplies},
-                   {HostBehaviour::FromElsewhere, counters().strangerReplies},
-                   {HostBehaviour::Late, counters().strangerReplies}}) {
+    for (const Case& c : {Case{HostBehaviour::Silent, FailedStep::Udp47624, n.failedUdp47624},
+                          {HostBehaviour::GamePortClosed, FailedStep::GamePort, n.failedGamePort},
+                          {HostBehaviour::Garbage, FailedStep::Udp47624, n.badReplies},
+                          {HostBehaviour::Oversized, FailedStep::Udp47624, n.badReplies},
+                          {HostBehaviour::FromElsewhere, FailedStep::Udp47624, n.strangerReplies},
+                          {HostBehaviour::Late, FailedStep::Udp47624, n.strangerReplies}}) {
         std::uint64_t before = c.counter.load();
         int h = host(c.behaviour);
-        announce(h);
-        ASSERT_TRUE(becomes(h, CheckState::NotReachable)) << static_cast<int>(c.behaviour);
-        EXPECT_EQ(check(h).failedStep, FailedStep::Udp47624);
+        announce(h, 1);
+        ASSERT_TRUE(pollUntil([&] { return check(h, 1).state == CheckState::NotReachable; }, 10s));
+        EXPECT_EQ(check(h, 1).failedStep, c.step) << static_cast<int>(c.behaviour);
+        EXPECT_EQ(check(h, 1).gamePort, c.step == FailedStep::GamePort ? hosts_.gamePort(h) : 0);
         EXPECT_TRUE(pollUntil([&] { return c.counter.load() > before; }, 5s)) << static_cast<int>(c.behaviour);
     }
 }
@@ -319,7 +231,7 @@ TEST_F(Probing, HostThatStartsLateIsFoundAndOneThatStopsNeedsTwoFailures) {
     start(probing(t));
     int h = host(HostBehaviour::Silent);
     announce(h);
-    ASSERT_TRUE(pollUntil([&] { return hosts_.requests(h).size() >= 4; }));  // two checks in vain
+    ASSERT_TRUE(pollUntil([&] { return hosts_.requests(h).size() >= 4; }));  // asked in vain twice
     hosts_.set(h, HostBehaviour::Answer);
     ASSERT_TRUE(becomes(h, CheckState::Answering));
     std::uint64_t failedBefore = counters().failedUdp47624.load();
@@ -327,40 +239,15 @@ TEST_F(Probing, HostThatStartsLateIsFoundAndOneThatStopsNeedsTwoFailures) {
     ASSERT_TRUE(pollUntil([&] { return counters().failedUdp47624.load() > failedBefore; }));
     EXPECT_EQ(check(h).state, CheckState::Answering);  // one failure since it answered
     ASSERT_TRUE(becomes(h, CheckState::NotReachable));
-    // --withdraw-silent: gone from the list, as if withdrawn.
     ASSERT_TRUE(pollUntil([&] { return raceList("NFS4").find(std::to_string(hosts_.ip(h))) == std::string::npos; }));
-    EXPECT_EQ(counters().withdrawnSilent.load(), 1u);
-}
-
-TEST_F(Probing, SendsOnlyToAllowedAddressesThatAnnounced) {
-    start(probing());
-    int asked = host(), bystander = host(), reserved = host(), off = host();
-    lobby::LobbyConfig notAllowed = probing(), probeOff = probing();
-    notAllowed.probe.allowed.clear();
-    notAllowed.dbPath = dir_.file("b.db");
-    probeOff.probe.enabled = false;
-    probeOff.dbPath = dir_.file("c.db");
-    RunningLobby b(notAllowed), c(probeOff);
-    announce(reserved, 0, b.port);
-    announce(off, 0, c.port);
-    announce(asked);
-    ASSERT_TRUE(becomes(asked, CheckState::Answering));
-    EXPECT_TRUE(hosts_.requests(bystander).empty());
-    EXPECT_TRUE(hosts_.requests(reserved).empty());
-    EXPECT_TRUE(hosts_.requests(off).empty());
-    EXPECT_EQ(b.server.probeCounters().refusedByRange.load(), 1u);
-    EXPECT_EQ(b.server.checks().of(0, hosts_.ip(reserved)).state, CheckState::NotChecked);
+    EXPECT_EQ(counters().withdrawnSilent.load(), 1u);  // --withdraw-silent, as if withdrawn
 }
 
 // 2,000 announcements from 200 silent hosts: the in-flight cap holds, and no address gets more
-// than its datagrams' worth.
+// than three datagrams at once or one per gap on average, though asked again after 50 ms.
 TEST_F(Probing, FloodOfAnnouncementsStaysWithinTheBounds) {
-    ProbeTimings t = fast();
-    t.maxInFlight = 64;
-    t.addressGap = 200ms;
-    t.retry = 200ms;
-    t.firstWindow = 2s;
-    t.replyWindow = 300ms;
+    ProbeTimings t{.retry = 50ms, .firstWindow = 2s, .recheck = 300ms, .replyWindow = 300ms,
+                   .resend = 100ms, .addressGap = 200ms, .maxInFlight = 150};
     start(probing(t));
     std::vector<int> silent;
     for (int i = 0; i < 200; ++i) silent.push_back(host(HostBehaviour::Silent));
@@ -372,7 +259,7 @@ TEST_F(Probing, FloodOfAnnouncementsStaysWithinTheBounds) {
         return counters().sent.load() >= 1000;
     }, 40s));
     const auto ended = std::chrono::steady_clock::now();
-    EXPECT_LE(most, 64u);
+    EXPECT_LE(most, 150u);
     EXPECT_GT(most, 1u);
     for (int h : silent) {
         auto times = hosts_.requests(h);
@@ -380,10 +267,10 @@ TEST_F(Probing, FloodOfAnnouncementsStaysWithinTheBounds) {
         for (std::size_t i = 0; i < times.size(); ++i) {
             auto window = std::count_if(times.begin() + static_cast<long>(i), times.end(),
                                         [&](auto when) { return when - times[i] < t.addressGap * 9 / 10; });
-            EXPECT_LE(window, 3) << hosts_.address(h);
+            EXPECT_LE(window, 3) << formatIp(hosts_.ip(h));
         }
         EXPECT_LE(static_cast<double>(times.size()), 3 + (ended - begun) / t.addressGap + 1)
-            << hosts_.address(h);
+            << formatIp(hosts_.ip(h));
     }
 }
 

@@ -4,8 +4,8 @@
 
 #include <array>
 #include <deque>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -16,55 +16,45 @@ using udp = asio::ip::udp;
 
 namespace {
 
-void put16(std::string& out, std::uint32_t v) {
-    out += static_cast<char>(v & 0xff);
-    out += static_cast<char>((v >> 8) & 0xff);
+void put(std::string& out, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
 }
-void put32(std::string& out, std::uint32_t v) {
-    put16(out, v);
-    put16(out, v >> 16);
-}
-
-bool isLoopback(const asio::ip::address& a) { return a.is_v4() && (a.to_v4().to_uint() >> 24) == 127; }
 
 }  // namespace
 
 std::string enumSessionsReply(const StandInSession& s, std::uint16_t gamePort) {
     std::string body;
-    put32(body, 80);                                                     // description's size
-    put32(body, s.password ? 0x400 : 0);                                 // flags
+    put(body, 80, 4);                      // the description's size
+    put(body, s.password ? 0x400 : 0, 4);  // flags
     body += std::string("\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff\x01", 16);  // instance
     body += std::string("\x0b\xa5\x52\xa0\xe0\xff\x11\xcf\x9c\x4e\x00\xa0\xc9\x05\x42\x5e", 16);  // application
-    put32(body, s.maxPlayers);
-    put32(body, s.players);
-    body.append(8 + 8 + 16, '\0');  // the two pointers, reserved, user data
-    put32(body, 8 + 80 + 4);        // the name's offset, from the signature
-    for (char c : s.name) put16(body, static_cast<unsigned char>(c));
-    put16(body, 0);
+    put(body, s.maxPlayers, 4);
+    put(body, s.players, 4);
+    body.append(32, '\0');     // two pointers, reserved, user data
+    put(body, 8 + 80 + 4, 4);  // the name's offset, from the signature
+    for (char c : s.name + '\0') put(body, static_cast<unsigned char>(c), 2);
     std::string m;
-    put32(m, static_cast<std::uint32_t>(28 + body.size()) | 0xFABu << 20);
-    put16(m, 2);
-    m += static_cast<char>(gamePort >> 8);
-    m += static_cast<char>(gamePort & 0xff);
+    put(m, static_cast<std::uint32_t>(28 + body.size()) | 0xFABu << 20, 4);
+    put(m, 2, 2);
+    put(m, static_cast<std::uint32_t>(gamePort >> 8 | (gamePort & 0xff) << 8), 2);  // network order
     m.append(12, '\0');
     m += "play";
-    put16(m, 1);
-    put16(m, 14);
+    put(m, 1, 2);
+    put(m, 14, 2);
     return m + body;
 }
 
 struct Host {
     Host(asio::io_context& io, std::uint32_t address)
         : ip(address), datagrams(io, udp::endpoint(asio::ip::address_v4(address), 47624)),
-          game(io, tcp::endpoint(asio::ip::address_v4(address), 0)) {}
+          game(io, tcp::endpoint(asio::ip::address_v4(address), 0)), port(game.local_endpoint().port()) {}
     std::uint32_t ip;
     udp::socket datagrams;
     tcp::acceptor game;
-    std::uint16_t port = 0;
+    std::uint16_t port;
     HostBehaviour behaviour = HostBehaviour::Answer;
     StandInSession session;
     std::vector<StandInHosts::Time> requests;
-    std::string last;
     std::array<char, 2048> buffer{};
     udp::endpoint from;
 };
@@ -72,7 +62,7 @@ struct Host {
 struct StandInHosts::Impl {
     asio::io_context io;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work{io.get_executor()};
-    std::chrono::milliseconds late;
+    std::chrono::milliseconds late{};
     mutable std::mutex mutex;
     std::deque<Host> hosts;
     std::thread thread;
@@ -82,24 +72,21 @@ struct StandInHosts::Impl {
             if (ec) return;
             std::lock_guard lock(mutex);
             h.requests.push_back(std::chrono::steady_clock::now());
-            h.last.assign(h.buffer.data(), n);
-            if (n >= 8 && h.behaviour != HostBehaviour::Silent && isLoopback(h.from.address()))
-                answer(h, tcp::endpoint(h.from.address(), static_cast<std::uint16_t>(
-                                                              static_cast<unsigned char>(h.buffer[6]) << 8 |
-                                                              static_cast<unsigned char>(h.buffer[7]))));
+            auto to = h.from.address();
+            if (n >= 8 && h.behaviour != HostBehaviour::Silent && to.is_v4() && to.to_v4().to_uint() >> 24 == 127)
+                answer(h, tcp::endpoint(to, static_cast<std::uint16_t>(static_cast<unsigned char>(h.buffer[6]) << 8 |
+                                                                      static_cast<unsigned char>(h.buffer[7]))));
             receive(h);
         });
     }
 
     void answer(Host& h, tcp::endpoint to) {
-        std::uint32_t source = h.behaviour == HostBehaviour::FromElsewhere ? h.ip ^ 0x80 : h.ip;
         auto reply = std::make_shared<std::string>(enumSessionsReply(h.session, h.port));
         if (h.behaviour == HostBehaviour::Garbage) *reply = std::string(60, 'x');
-        if (h.behaviour == HostBehaviour::Oversized)
-            *reply = enumSessionsReply({std::string(700, 'o'), 1, 8, false}, h.port);
+        if (h.behaviour == HostBehaviour::Oversized) *reply = enumSessionsReply({std::string(700, 'o')}, h.port);
+        std::uint32_t source = h.behaviour == HostBehaviour::FromElsewhere ? h.ip ^ 0x80 : h.ip;
         auto socket = std::make_shared<tcp::socket>(io, tcp::endpoint(asio::ip::address_v4(source), 0));
-        auto timer = std::make_shared<asio::steady_timer>(io);
-        timer->expires_after(h.behaviour == HostBehaviour::Late ? late : std::chrono::milliseconds(0));
+        auto timer = std::make_shared<asio::steady_timer>(io, h.behaviour == HostBehaviour::Late ? late : late * 0);
         timer->async_wait([socket, timer, reply, to](auto) {
             socket->async_connect(to, [socket, reply](auto ec) {
                 if (!ec) asio::async_write(*socket, asio::buffer(*reply), [socket, reply](auto, auto) {});
@@ -120,48 +107,36 @@ StandInHosts::StandInHosts(std::chrono::milliseconds late) : impl_(std::make_uni
 }
 
 StandInHosts::~StandInHosts() {
-    impl_->work.reset();
     impl_->io.stop();
     impl_->thread.join();
 }
 
 int StandInHosts::add(std::uint32_t first) {
     Impl& d = *impl_;
-    for (std::uint32_t ip = first; (ip >> 24) == 127; ++ip) {
-        if ((ip & 0xff) == 0 || (ip & 0xff) == 255) continue;
-        std::lock_guard lock(d.mutex);
+    std::lock_guard lock(d.mutex);
+    for (std::uint32_t ip = first; ip >> 24 == 127; ++ip) {
         try {
             Host& h = d.hosts.emplace_back(d.io, ip);
-            h.port = h.game.local_endpoint().port();
             asio::post(d.io, [&d, &h] {
                 d.receive(h);
                 d.acceptGame(h);
             });
             return static_cast<int>(d.hosts.size() - 1);
-        } catch (const boost::system::system_error&) {
-            // taken: the next one
+        } catch (const boost::system::system_error&) {  // taken: the next one
         }
     }
     throw std::runtime_error("no free loopback address for a stand-in host");
 }
 
 std::uint32_t StandInHosts::ip(int host) const { return impl_->hosts.at(static_cast<std::size_t>(host)).ip; }
-
-std::string StandInHosts::address(int host) const {
-    return asio::ip::address_v4(ip(host)).to_string();
-}
+std::uint16_t StandInHosts::gamePort(int host) const { return impl_->hosts.at(static_cast<std::size_t>(host)).port; }
 
 void StandInHosts::set(int host, HostBehaviour behaviour, StandInSession session) {
     std::lock_guard lock(impl_->mutex);
     Host& h = impl_->hosts.at(static_cast<std::size_t>(host));
     h.behaviour = behaviour;
     h.session = std::move(session);
-    if (behaviour == HostBehaviour::GamePortClosed)
-        asio::post(impl_->io, [&h] { h.game.close(); });
-}
-
-std::uint16_t StandInHosts::gamePort(int host) const {
-    return impl_->hosts.at(static_cast<std::size_t>(host)).port;
+    if (behaviour == HostBehaviour::GamePortClosed) asio::post(impl_->io, [&h] { h.game.close(); });
 }
 
 std::vector<StandInHosts::Time> StandInHosts::requests(int host) const {
@@ -169,12 +144,7 @@ std::vector<StandInHosts::Time> StandInHosts::requests(int host) const {
     return impl_->hosts.at(static_cast<std::size_t>(host)).requests;
 }
 
-std::string StandInHosts::lastRequest(int host) const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->hosts.at(static_cast<std::size_t>(host)).last;
-}
-
 std::uint32_t randomLoopbackBlock() {
     std::random_device seed;
-    return 127u << 24 | (std::uniform_int_distribution<std::uint32_t>(16, 250)(seed) << 16) | 1;
+    return 127u << 24 | std::uniform_int_distribution<std::uint32_t>(16, 250)(seed) << 16 | 1;
 }
