@@ -13,6 +13,7 @@
 #include "lobby_fixture.h"
 #include "probe/prober.h"
 #include "stand_in_host.h"
+#include "wire/text_rules.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "dplay.h"
+#include "probe/dplay.h"
 
 #include <cstdio>
 

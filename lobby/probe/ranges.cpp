@@ -1,9 +1,10 @@
-#include "ranges.h"
+#include "probe/ranges.h"
 
 #include <array>
 #include <string>
 
-#include "wire.h"
+#include "http/peer_address.h"
+#include "wire/text_rules.h"
 
 namespace lobby {
 
@@ -14,15 +15,9 @@ std::optional<Cidr> parseCidr(std::string_view text) {
     if (!peer || !peer->isIpv4 || peer->text != address) return std::nullopt;
     Cidr range{peer->ipv4, 32};
     if (slash != std::string_view::npos) {
-        std::string_view bits = text.substr(slash + 1);
-        if (bits.empty() || bits.size() > 2) return std::nullopt;
-        int n = 0;
-        for (char c : bits) {
-            if (c < '0' || c > '9') return std::nullopt;
-            n = n * 10 + (c - '0');
-        }
-        if (n > 32) return std::nullopt;
-        range.bits = n;
+        auto bits = parseDigits(text.substr(slash + 1), 2);
+        if (!bits || *bits > 32) return std::nullopt;
+        range.bits = static_cast<int>(*bits);
     }
     std::uint32_t hostBits = range.bits == 32 ? 0 : 0xffffffffu >> range.bits;
     if ((range.base & hostBits) != 0) return std::nullopt;

@@ -9,6 +9,7 @@
 #include "probe/ranges.h"
 #include "probe/schedule.h"
 #include "stand_in_host.h"
+#include "wire/text_rules.h"
 
 namespace {
 
