@@ -1,6 +1,6 @@
 #include "probe/dplay.h"
 
-#include <cstdio>
+#include "wire/text_rules.h"
 
 namespace lobby::dplay {
 namespace {
@@ -76,6 +76,10 @@ std::string utf16Name(std::string_view in, std::size_t at) {
     return out;
 }
 
+// A GUID's bytes in the order its text shows them: Data1..3 are stored little-endian.
+constexpr std::array<std::size_t, 16> kTextOrder = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+constexpr bool kDashBefore(std::size_t i) { return i == 4 || i == 6 || i == 8 || i == 10; }
+
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -88,30 +92,25 @@ int hexDigit(char c) {
 std::optional<Guid> parseGuid(std::string_view text) {
     if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
     if (text.size() != 36) return std::nullopt;
-    // Canonical text order; Data1..3 are stored little-endian.
-    static constexpr std::array<int, 16> kWire = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
     Guid g{};
     std::size_t at = 0;
     for (std::size_t i = 0; i < 16; ++i) {
-        if (at == 8 || at == 13 || at == 18 || at == 23) {
-            if (text[at] != '-') return std::nullopt;
-            ++at;
-        }
+        if (kDashBefore(i) && text[at++] != '-') return std::nullopt;
         int hi = hexDigit(text[at]), lo = hexDigit(text[at + 1]);
         if (hi < 0 || lo < 0) return std::nullopt;
-        g[static_cast<std::size_t>(kWire[i])] = static_cast<std::uint8_t>(hi << 4 | lo);
+        g[kTextOrder[i]] = static_cast<std::uint8_t>(hi << 4 | lo);
         at += 2;
     }
     return g;
 }
 
 std::string formatGuid(const Guid& g) {
-    char text[39];
-    std::snprintf(text, sizeof text,
-                  "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g[3],
-                  g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13],
-                  g[14], g[15]);
-    return text;
+    std::string text = "{";
+    for (std::size_t i = 0; i < 16; ++i) {
+        if (kDashBefore(i)) text += '-';
+        appendHex(text, g[kTextOrder[i]], true);
+    }
+    return text + "}";
 }
 
 std::string enumSessions(std::uint16_t replyPort, const Guid& application, std::uint32_t flags,
