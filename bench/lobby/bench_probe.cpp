@@ -137,13 +137,13 @@ int main() {
         auto log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
         ProbeCounters idleCounters, counters;
         long start = rssKiB();
-        Prober idle(c, [] { return std::int64_t{0}; }, idleCounters, [](int, std::uint32_t) {}, log);
-        for (int i = 0; i < kRaces; ++i) idle.announced(0, address(memoryBlock, i));
+        Prober idle(c, Expiry{3600}, [] { return std::int64_t{0}; }, idleCounters, [](int, std::uint32_t) {}, log);
+        for (int i = 0; i < kRaces; ++i) idle.announced(0, address(memoryBlock, i), 0);
         long bookkept = rssKiB();
-        Prober prober(c, [] { return std::int64_t{0}; }, counters, [](int, std::uint32_t) {}, log);
+        Prober prober(c, Expiry{3600}, [] { return std::int64_t{0}; }, counters, [](int, std::uint32_t) {}, log);
         prober.start();
         long started = rssKiB();
-        for (int i = 0; i < kRaces; ++i) prober.announced(0, address(memoryBlock ^ 0x00100000u, i));
+        for (int i = 0; i < kRaces; ++i) prober.announced(0, address(memoryBlock ^ 0x00100000u, i), 0);
         while (counters.inFlight.load() < static_cast<std::uint64_t>(kRaces)) std::this_thread::sleep_for(10ms);
         long pending = rssKiB();
         std::printf("memory: %.0f bytes a race known, %.0f bytes a race with its check pending "

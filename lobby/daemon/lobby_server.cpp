@@ -102,7 +102,7 @@ LobbyServer::Impl::Impl(LobbyConfig c)
                    {"bad_request", h.badRequests}};
                if (notifier) snapshot.notifications = notifier->counts();
            }),
-      prober(config.probe, config.clock, probeCounters,
+      prober(config.probe, Expiry{config.raceTtlSeconds}, config.clock, probeCounters,
              [this](int game, std::uint32_t ip) { withdrawSilent(game, ip); }, reportProblem),
       http(*this, httpLimits()) {
     lists.onEvent([this](const RaceEvent& event) { raceEvent(event); });
@@ -203,7 +203,7 @@ void LobbyServer::Impl::commit(Call call, Outcome asked) {
 // On the writer, once committed.
 void LobbyServer::Impl::raceEvent(const RaceEvent& event) {
     if (event.kind != RaceEvent::Kind::Announced) return prober.gone(event.game, event.race.ip);
-    prober.announced(event.game, event.race.ip);
+    prober.announced(event.game, event.race.ip, event.race.created);
     if (!notifier) return;
     // The block list may have changed since the request was checked.
     auto blocks = lists.blocks();

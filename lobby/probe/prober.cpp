@@ -38,10 +38,10 @@ struct Attempt;
 struct ReplyReader;
 
 struct Prober::Impl {
-    Impl(ProbeConfig c, std::function<std::int64_t()> clock, ProbeCounters& n,
+    Impl(ProbeConfig c, Expiry expiry, std::function<std::int64_t()> clock, ProbeCounters& n,
          std::function<void(int, std::uint32_t)> w, std::function<void(const std::string&)> l)
         : config(std::move(c)), wallClock(std::move(clock)), counters(n), withdraw(std::move(w)),
-          log(std::move(l)), schedule(config.timings) {}
+          log(std::move(l)), schedule(config.timings, expiry) {}
 
     ProbeConfig config;
     std::function<std::int64_t()> wallClock;
@@ -52,7 +52,7 @@ struct Prober::Impl {
 
     asio::io_context io;  // before the rest: it goes last, and with it every pending handler
     std::thread thread;
-    asio::steady_timer tick{io};
+    asio::steady_timer tick{io}, acceptPause{io};
 
     mutable std::mutex mutex;  // the schedule, which any thread reads
     ProbeSchedule schedule;
@@ -160,7 +160,7 @@ void Prober::Impl::runDue() {
     std::vector<ProbeSchedule::Start> starts;
     {
         std::lock_guard lock(mutex);
-        starts = schedule.due(Clock::now());
+        starts = schedule.due(Clock::now(), wallClock());
         if (!starts.empty() && !open()) {
             for (const auto& start : starts)
                 schedule.postpone(start, Clock::now() + config.timings.recheck);
@@ -206,18 +206,23 @@ bool Prober::Impl::open() {
 void Prober::Impl::accept() {
     acceptor->async_accept([this](boost::system::error_code ec, tcp::socket socket) {
         if (ec == asio::error::operation_aborted || !acceptor) return;
-        if (!ec) {
-            boost::system::error_code ignored;
-            auto from = ipv4Of(socket.remote_endpoint(ignored).address());
-            auto it = from ? pending.find(*from) : pending.end();
-            if (it == pending.end()) {
-                ++counters.strangerReplies;  // nothing asked of that address now
-            } else if (!it->second->answered && it->second->readers < kReadersPerCheck &&
-                       readers < 2 * config.timings.maxInFlight) {
-                ++readers;
-                ++it->second->readers;
-                std::make_shared<ReplyReader>(*this, std::move(socket), it->second)->run();
-            }
+        if (ec) {  // out of descriptors, say: not a busy loop
+            acceptPause.expires_after(std::chrono::milliseconds(100));
+            acceptPause.async_wait([this](boost::system::error_code e) {
+                if (!e) accept();
+            });
+            return;
+        }
+        boost::system::error_code ignored;
+        auto from = ipv4Of(socket.remote_endpoint(ignored).address());
+        auto it = from ? pending.find(*from) : pending.end();
+        if (it == pending.end()) {
+            ++counters.strangerReplies;  // nothing asked of that address now
+        } else if (!it->second->answered && it->second->readers < kReadersPerCheck &&
+                   readers < 2 * config.timings.maxInFlight) {
+            ++readers;
+            ++it->second->readers;
+            std::make_shared<ReplyReader>(*this, std::move(socket), it->second)->run();
         }
         accept();
     });
@@ -308,10 +313,10 @@ void Prober::Impl::finish(const std::shared_ptr<Attempt>& attempt, ProbeSchedule
     withdraw(attempt->start.game, attempt->start.ip);
 }
 
-Prober::Prober(ProbeConfig config, std::function<std::int64_t()> wallClock, ProbeCounters& counters,
+Prober::Prober(ProbeConfig config, Expiry expiry, std::function<std::int64_t()> wallClock, ProbeCounters& counters,
                std::function<void(int, std::uint32_t)> withdraw,
                std::function<void(const std::string&)> log)
-    : impl_(std::make_unique<Impl>(std::move(config), std::move(wallClock), counters,
+    : impl_(std::make_unique<Impl>(std::move(config), expiry, std::move(wallClock), counters,
                                    std::move(withdraw), std::move(log))) {}
 
 Prober::~Prober() { stop(); }
@@ -329,7 +334,7 @@ void Prober::stop() {
     if (d.thread.joinable()) d.thread.join();
 }
 
-void Prober::announced(int game, std::uint32_t ip) {
+void Prober::announced(int game, std::uint32_t ip, std::int64_t created) {
     Impl& d = *impl_;
     if (!d.config.enabled) return;
     if (!mayProbe(ip, d.config.allowed)) {
@@ -340,7 +345,7 @@ void Prober::announced(int game, std::uint32_t ip) {
     }
     {
         std::lock_guard lock(d.mutex);
-        d.schedule.announced(game, ip, Clock::now());
+        d.schedule.announced(game, ip, created, Clock::now());
     }
     asio::post(d.io, [&d] { d.runDue(); });
 }

@@ -10,6 +10,7 @@
 
 #include "probe/check.h"
 #include "probe/probe_config.h"
+#include "races/expiry.h"
 
 namespace lobby {
 
@@ -17,7 +18,7 @@ class Prober final : public Checks {
 public:
     // withdraw: called on the prober's thread for a race silent for --withdraw-silent; the
     // caller hands the writer its Remove. log: one line, without "kestrun-lobby: ".
-    Prober(ProbeConfig config, std::function<std::int64_t()> wallClock, ProbeCounters& counters,
+    Prober(ProbeConfig config, Expiry expiry, std::function<std::int64_t()> wallClock, ProbeCounters& counters,
            std::function<void(int game, std::uint32_t ip)> withdraw,
            std::function<void(const std::string&)> log);
     ~Prober() override;
@@ -29,7 +30,7 @@ public:
 
     // On the writer, as it commits: an announcement (also one that replaces a race) and a
     // race that went (withdrawn or expired).
-    void announced(int game, std::uint32_t ip);
+    void announced(int game, std::uint32_t ip, std::int64_t created);
     void gone(int game, std::uint32_t ip);
 
     Check of(int game, std::uint32_t ip) const override;

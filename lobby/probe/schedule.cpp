@@ -14,7 +14,7 @@ double ProbeSchedule::credits(AddressProbe& address, Time now) const {
     return address.credits;
 }
 
-void ProbeSchedule::announced(int game, std::uint32_t ip, Time now) {
+void ProbeSchedule::announced(int game, std::uint32_t ip, std::int64_t created, Time now) {
     auto [it, added] = races_.try_emplace({game, ip});
     if (added) {
         auto [address, fresh] = addresses_.try_emplace(ip);
@@ -27,6 +27,7 @@ void ProbeSchedule::announced(int game, std::uint32_t ip, Time now) {
     RaceProbe& race = it->second;
     race = RaceProbe{};
     race.announced = race.due = now;
+    race.created = created;
     race.order = nextOrder_++;
     race.generation = ++nextGeneration_;  // a check still under way for the old one is dropped
     race.check.state = CheckState::Checking;
@@ -38,7 +39,15 @@ void ProbeSchedule::withdrawn(int game, std::uint32_t ip) {
     if (address != addresses_.end()) --address->second.races;
 }
 
-std::vector<ProbeSchedule::Start> ProbeSchedule::due(Time now) {
+std::vector<ProbeSchedule::Start> ProbeSchedule::due(Time now, std::int64_t wallNow) {
+    for (auto it = races_.begin(); it != races_.end();) {
+        if (!expiry_.expired(it->second.created, wallNow)) {
+            ++it;
+            continue;
+        }
+        --addresses_[it->first.second].races;
+        it = races_.erase(it);
+    }
     // An address is forgotten once nothing of it is left, not even a spent budget.
     for (auto it = addresses_.begin(); it != addresses_.end();) {
         AddressProbe& a = it->second;

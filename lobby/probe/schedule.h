@@ -12,6 +12,7 @@
 #include "probe/check.h"
 #include "probe/dplay.h"
 #include "probe/probe_config.h"
+#include "races/expiry.h"
 
 namespace lobby {
 
@@ -19,10 +20,12 @@ class ProbeSchedule {
 public:
     using Time = std::chrono::steady_clock::time_point;
 
-    explicit ProbeSchedule(const ProbeTimings& timings) : t_(timings) {}
+    // expiry: the lobby's; a race the writer never reports gone (removed by another process)
+    // is forgotten when it would have expired.
+    ProbeSchedule(const ProbeTimings& timings, Expiry expiry) : t_(timings), expiry_(expiry) {}
 
     // A race announced (or announced again, which starts it afresh): checked at once.
-    void announced(int game, std::uint32_t ip, Time now);
+    void announced(int game, std::uint32_t ip, std::int64_t created, Time now);
     void withdrawn(int game, std::uint32_t ip);
 
     struct Start {
@@ -32,7 +35,7 @@ public:
     };
     // The checks to begin now, oldest announcement first; each counts as in flight until
     // finished() is told its end.
-    std::vector<Start> due(Time now);
+    std::vector<Start> due(Time now, std::int64_t wallNow);
     // Spends one of the address's datagrams; false when its budget is spent.
     bool takeDatagram(std::uint32_t ip, Time now);
 
@@ -59,6 +62,7 @@ private:
     static constexpr Time kLongAgo = Time{} - std::chrono::hours(24 * 365);
     struct RaceProbe {
         Time announced{}, due{}, failingSince{};
+        std::int64_t created = 0;
         std::uint64_t order = 0, generation = 0;
         bool answeredEver = false, withdrawing = false;
         int failures = 0;  // in a row
@@ -75,6 +79,7 @@ private:
     double credits(AddressProbe& address, Time now) const;
 
     ProbeTimings t_;
+    Expiry expiry_;
     std::map<std::pair<int, std::uint32_t>, RaceProbe> races_;
     std::unordered_map<std::uint32_t, AddressProbe> addresses_;
     std::uint64_t nextOrder_ = 0, nextGeneration_ = 0;

@@ -93,29 +93,29 @@ protected:
     Time at(std::chrono::milliseconds offset) const { return Time{} + 1h + offset; }
     // Begins what is due at `when` and ends each check as `failed` says.
     std::vector<ProbeSchedule::Start> run(std::chrono::milliseconds when, FailedStep failed) {
-        auto starts = s.due(at(when));
+        auto starts = s.due(at(when), 0);
         for (const auto& start : starts) s.finished(start, {failed, 2300, {}}, at(when), 0);
         return starts;
     }
-    ProbeSchedule s{timings()};
+    ProbeSchedule s{timings(), {3600}};
 };
 
 TEST_F(Schedule, ChecksWaitTheirTurnOldestFirstAndOnePerAddress) {
-    for (std::uint32_t ip = 1; ip <= 6; ++ip) s.announced(0, ip, at(0ms));
-    s.announced(1, 1, at(0ms));  // the same address in the other game
-    auto first = s.due(at(0ms));
+    for (std::uint32_t ip = 1; ip <= 6; ++ip) s.announced(0, ip, 0, at(0ms));
+    s.announced(1, 1, 0, at(0ms));  // the same address in the other game
+    auto first = s.due(at(0ms), 0);
     ASSERT_EQ(first.size(), 4u);
     for (std::uint32_t i = 0; i < 4; ++i) EXPECT_EQ(first[i].ip, i + 1);
-    EXPECT_TRUE(s.due(at(10ms)).empty());
+    EXPECT_TRUE(s.due(at(10ms), 0).empty());
     s.finished(first[0], {FailedStep::None, 1, {}}, at(20ms), 0);
-    auto next = s.due(at(30ms));
+    auto next = s.due(at(30ms), 0);
     ASSERT_EQ(next.size(), 1u);
     EXPECT_EQ(next[0].ip, 5u);  // address 1's other race waits for its 5 s
     EXPECT_EQ(s.inFlight(), 4u);
 }
 
 TEST_F(Schedule, NeverAnsweredIsNotReachableAfterItsFirstMinutes) {
-    s.announced(0, 3, at(0ms));
+    s.announced(0, 3, 0, at(0ms));
     int checks = 0;
     for (auto t = 0ms; t <= 240s; t += 1s) checks += static_cast<int>(run(t, FailedStep::Udp47624).size());
     EXPECT_EQ(checks, 13 + 1);  // every 15 s for 3 minutes, then every 60 s
@@ -123,9 +123,9 @@ TEST_F(Schedule, NeverAnsweredIsNotReachableAfterItsFirstMinutes) {
     EXPECT_EQ(s.of(0, 3).failedStep, FailedStep::Udp47624);
 }
 
-TEST_F(Schedule, CheckAgainOncePer10SecondsAndOnlyForKnownAddresses) {
+TEST_F(Schedule, CheckAgainOncePer10SecondsAndOnlyForRacesStillListed) {
     EXPECT_FALSE(s.checkAgain(5, 100));
-    s.announced(0, 5, at(0ms));
+    s.announced(0, 5, 0, at(0ms));
     run(0ms, FailedStep::None);
     EXPECT_TRUE(s.checkAgain(5, 100));
     EXPECT_FALSE(s.checkAgain(5, 109));
@@ -134,6 +134,9 @@ TEST_F(Schedule, CheckAgainOncePer10SecondsAndOnlyForKnownAddresses) {
     s.withdrawn(0, 5);
     EXPECT_FALSE(s.checkAgain(5, 200));
     EXPECT_EQ(s.of(0, 5).state, CheckState::NotChecked);
+    s.announced(0, 6, 0, at(0ms));  // then removed by another process: expires unreported
+    EXPECT_TRUE(s.due(at(1s), 3600).empty());
+    EXPECT_EQ(s.of(0, 6).state, CheckState::NotChecked);
 }
 
 // End to end on loopback: the lobby in this process, hosts on 127.R.x.y, timings shrunk.
