@@ -14,13 +14,9 @@ namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 using udp = asio::ip::udp;
 
-namespace {
-
-void put(std::string& out, std::uint32_t v, int bytes) {
+static void put(std::string& out, std::uint32_t v, int bytes) {  // little-endian
     for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
 }
-
-}  // namespace
 
 std::string enumSessionsReply(const StandInSession& s, std::uint16_t gamePort) {
     std::string body;
@@ -35,12 +31,10 @@ std::string enumSessionsReply(const StandInSession& s, std::uint16_t gamePort) {
     for (char c : s.name + '\0') put(body, static_cast<unsigned char>(c), 2);
     std::string m;
     put(m, static_cast<std::uint32_t>(28 + body.size()) | 0xFABu << 20, 4);
-    put(m, 2, 2);
-    put(m, static_cast<std::uint32_t>(gamePort >> 8 | (gamePort & 0xff) << 8), 2);  // network order
+    put(m, 2 | static_cast<std::uint32_t>(gamePort >> 8 | (gamePort & 0xff) << 8) << 16, 4);  // AF_INET, port
     m.append(12, '\0');
-    m += "play";
-    put(m, 1, 2);
-    put(m, 14, 2);
+    put(m, 0x79616c70, 4);  // "play"
+    put(m, 1 | 14 << 16, 4);  // command 1, version 14
     return m + body;
 }
 

@@ -17,12 +17,8 @@ struct StandInSession {
 // Laid out as MC-DPL4CS 2.2.30 and 2.2.5 say; its header names gamePort.
 std::string enumSessionsReply(const StandInSession& session, std::uint16_t gamePort);
 
-enum class HostBehaviour {
-    Answer, Silent,
-    Late,            // once the prober's window is over
-    FromElsewhere,   // from another loopback address
-    Garbage, Oversized, GamePortClosed,
-};
+// Late: once the prober's window is over; FromElsewhere: from another loopback address.
+enum class HostBehaviour { Answer, Silent, Late, FromElsewhere, Garbage, Oversized, GamePortClosed };
 
 class StandInHosts {
 public:
