@@ -60,7 +60,7 @@ LobbyConfig lobbyConfig(const TempDir& dir, const std::string& name, bool probe)
 
 double announce(int port, std::uint32_t ip, int game) {
     auto start = steady_clock::now();
-    HttpReply reply = httpGet(port, "/server/server.php?" + raceAddQuery(std::string(kGames[game].id), "Bench",
+    ::HttpReply reply = httpGet(port, "/server/server.php?" + raceAddQuery(std::string(kGames[game].id), "Bench",
                                                                         std::to_string(ip)),
                               formatIp(ip));
     if (reply.body.rfind("OK", 0) != 0) std::fprintf(stderr, "raceadd refused: %s\n", reply.body.c_str());
