@@ -12,6 +12,7 @@
 
 #include "lobby_fixture.h"
 #include "probe/prober.h"
+#include "probe/schedule.h"
 #include "stand_in_host.h"
 #include "wire/text_rules.h"
 
@@ -135,10 +136,10 @@ int main() {
         c.timings.replyWindow = 120s;
         std::uint32_t memoryBlock = (block ^ 0x00200000u);
         auto log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
-        ProbeCounters idleCounters, counters;
+        ProbeCounters counters;
         long start = rssKiB();
-        Prober idle(c, Expiry{3600}, [] { return std::int64_t{0}; }, idleCounters, [](int, std::uint32_t) {}, log);
-        for (int i = 0; i < kRaces; ++i) idle.announced(0, address(memoryBlock, i), 0);
+        ProbeSchedule known(c.timings, Expiry{3600});
+        for (int i = 0; i < kRaces; ++i) known.announced(0, address(memoryBlock, i), 0, steady_clock::now());
         long bookkept = rssKiB();
         Prober prober(c, Expiry{3600}, [] { return std::int64_t{0}; }, counters, [](int, std::uint32_t) {}, log);
         prober.start();
