@@ -185,7 +185,7 @@ TEST_F(Probing, AnsweringHostShowsItsSessionAndOnlyAllowedAnnouncersAreAsked) {
     ASSERT_TRUE(becomes(h, CheckState::Answering));
     Check got = check(h);
     EXPECT_EQ(got.session, "Sunday race");
-    EXPECT_EQ(got.players * 10 + got.maxPlayers, 38);
+    EXPECT_EQ(std::pair(got.players, got.maxPlayers), std::pair(3, 8));
     EXPECT_TRUE(got.password);
     EXPECT_EQ(got.gamePort, hosts_.gamePort(h));
     EXPECT_EQ(got.checked, kStart);
@@ -201,24 +201,20 @@ TEST_F(Probing, EachFailedStepIsNamedAndRepliesNotTheHostsOwnInTimeAreIgnored) {
     t.recheck = 5s;
     start(probing(t));
     const ProbeCounters& n = counters();
-    struct Case {
-        HostBehaviour behaviour;
-        FailedStep step;
-        const std::atomic<std::uint64_t>& counter;
-    };
-    for (const Case& c : {Case{HostBehaviour::Silent, FailedStep::Udp47624, n.failedUdp47624},
-                          {HostBehaviour::GamePortClosed, FailedStep::GamePort, n.failedGamePort},
-                          {HostBehaviour::Garbage, FailedStep::Udp47624, n.badReplies},
-                          {HostBehaviour::Oversized, FailedStep::Udp47624, n.badReplies},
-                          {HostBehaviour::FromElsewhere, FailedStep::Udp47624, n.strangerReplies},
-                          {HostBehaviour::Late, FailedStep::Udp47624, n.strangerReplies}}) {
-        std::uint64_t before = c.counter.load();
-        int h = host(c.behaviour);
+    using Case = std::tuple<HostBehaviour, FailedStep, const std::atomic<std::uint64_t>*>;
+    for (auto [behaviour, step, counter] : {Case{HostBehaviour::Silent, FailedStep::Udp47624, &n.failedUdp47624},
+                                            {HostBehaviour::GamePortClosed, FailedStep::GamePort, &n.failedGamePort},
+                                            {HostBehaviour::Garbage, FailedStep::Udp47624, &n.badReplies},
+                                            {HostBehaviour::Oversized, FailedStep::Udp47624, &n.badReplies},
+                                            {HostBehaviour::FromElsewhere, FailedStep::Udp47624, &n.strangerReplies},
+                                            {HostBehaviour::Late, FailedStep::Udp47624, &n.strangerReplies}}) {
+        std::uint64_t before = counter->load();
+        int h = host(behaviour);
         announce(h, 1);
         ASSERT_TRUE(pollUntil([&] { return check(h, 1).state == CheckState::NotReachable; }, 10s));
-        EXPECT_EQ(check(h, 1).failedStep, c.step) << static_cast<int>(c.behaviour);
-        EXPECT_EQ(check(h, 1).gamePort, c.step == FailedStep::GamePort ? hosts_.gamePort(h) : 0);
-        EXPECT_TRUE(pollUntil([&] { return c.counter.load() > before; }, 5s)) << static_cast<int>(c.behaviour);
+        EXPECT_EQ(check(h, 1).failedStep, step) << static_cast<int>(behaviour);
+        EXPECT_EQ(check(h, 1).gamePort, step == FailedStep::GamePort ? hosts_.gamePort(h) : 0);
+        EXPECT_TRUE(pollUntil([&, counter = counter] { return counter->load() > before; }, 5s)) << static_cast<int>(behaviour);
     }
 }
 

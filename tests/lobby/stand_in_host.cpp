@@ -88,10 +88,8 @@ struct StandInHosts::Impl {
         });
     }
 
-    void acceptGame(Host& h) {
-        h.game.async_accept([this, &h](auto ec, tcp::socket) {
-            if (!ec) acceptGame(h);
-        });
+    void acceptGame(Host& h) {  // and closes at once: a connect is all the prober asks
+        h.game.async_accept([this, &h](auto ec, tcp::socket) { if (!ec) acceptGame(h); });
     }
 };
 
