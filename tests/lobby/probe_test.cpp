@@ -86,16 +86,14 @@ TEST(ProbeRanges, SpecialPurposeAddressesNeedAllowing) {
 
 class Schedule : public ::testing::Test {
 protected:
-    using Time = ProbeSchedule::Time;
-    static ProbeTimings timings() { return {.maxInFlight = 4}; }
-    Time at(std::chrono::milliseconds offset) const { return Time{} + 1h + offset; }
+    ProbeSchedule::Time at(std::chrono::milliseconds offset) const { return ProbeSchedule::Time{} + 1h + offset; }
     // Begins what is due at `when` and ends each check as `failed` says.
     std::vector<ProbeSchedule::Start> run(std::chrono::milliseconds when, FailedStep failed) {
         auto starts = s.due(at(when), 0);
         for (const auto& start : starts) s.finished(start, {failed, 2300, {}}, at(when), 0);
         return starts;
     }
-    ProbeSchedule s{timings(), {3600}};
+    ProbeSchedule s{{.maxInFlight = 4}, {3600}};
 };
 
 TEST_F(Schedule, ChecksWaitTheirTurnOldestFirstAndOnePerAddress) {
