@@ -163,6 +163,10 @@ int serve(CommandLine& cl) {
         return 1;
     }
     std::fprintf(stderr, "kestrun-lobby listening on %s:%d\n", where.c_str(), port);
+    if (config.probe.enabled)
+        std::fprintf(stderr, "kestrun-lobby: races' hosts are asked as a joining game would; their "
+                             "replies come to TCP %s:%d, opened with the first check\n",
+                     config.probe.listenHost.c_str(), config.probe.listenPort);
     std::fflush(stderr);
 
     server->run();

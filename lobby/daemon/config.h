@@ -11,6 +11,7 @@
 #include "clients/client_builds.h"
 #include "http/http_server.h"
 #include "notify/notify.h"
+#include "probe/probe_config.h"
 
 namespace lobby {
 
@@ -41,6 +42,7 @@ struct LobbyConfig : HttpLimits {
     std::vector<std::string> clientBuilds;
     std::vector<Webhook> notify;  // told of each newly announced race
     std::string notifyCa;         // certificates for them besides the system's; empty: none
+    ProbeConfig probe;            // asking each race's host as a joining game would
     // How often the database is checked for changes made by another process.
     std::chrono::milliseconds changePoll{2000};
     // Seconds since 1970 UTC; tests set a fake one.

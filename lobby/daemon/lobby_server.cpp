@@ -8,6 +8,7 @@
 #include "daemon/worker.h"
 #include "http/rate_limiter.h"
 #include "notify/notify.h"
+#include "probe/prober.h"
 #include "protocol/protocol.h"
 #include "races/race_lists.h"
 #include "site/metrics.h"
@@ -58,6 +59,8 @@ struct LobbyServer::Impl final : HttpHandler {
     Site site;
     Worker writer;
     Worker fileReader;  // downloads not yet cached
+    ProbeCounters probeCounters;
+    Prober prober;
     HttpServer http;  // it goes before the rest, and with it every session
     Threads threads;  // last: its threads end before anything they use
 
@@ -71,6 +74,8 @@ struct LobbyServer::Impl final : HttpHandler {
     void finish(Call& call, Action action, HttpResponse res, std::optional<Refusal> refusal,
                 const Outcome* script);
     void commit(Call call, Outcome asked);
+    void raceEvent(const RaceEvent& event);
+    void withdrawSilent(int game, std::uint32_t ip);
     void reloadBlockList();
     void makeStats(std::int64_t now);
     HttpLimits httpLimits() const;
@@ -97,15 +102,10 @@ LobbyServer::Impl::Impl(LobbyConfig c)
                    {"bad_request", h.badRequests}};
                if (notifier) snapshot.notifications = notifier->counts();
            }),
+      prober(config.probe, Expiry{config.raceTtlSeconds}, config.clock, probeCounters,
+             [this](int game, std::uint32_t ip) { withdrawSilent(game, ip); }, reportProblem),
       http(*this, httpLimits()) {
-    if (notifier)
-        lists.onEvent([this](const RaceEvent& event) {
-            // Committed; the block list may have changed since the request was checked.
-            auto blocks = lists.blocks();
-            if (event.kind == RaceEvent::Kind::Announced && !blocks->blocksAddress(event.race.ip) &&
-                !blocks->blocksName(event.race.name))
-                notifier->announce(std::string(kGames[static_cast<std::size_t>(event.game)].id), event.race);
-        });
+    lists.onEvent([this](const RaceEvent& event) { raceEvent(event); });
     makeStats(config.clock());
     writer.every(config.sweepInterval, [this] {
         std::int64_t now = config.clock();
@@ -122,6 +122,8 @@ LobbyServer::Impl::Impl(LobbyConfig c)
     // notifier outlives the writer that feeds it, the writer the sessions that post to it.
     if (notifier) threads.add("notifier", [this] { notifier->run(); }, [this] { notifier->stop(); });
     threads.add("writer", [this] { writer.run(); }, [this] { writer.stop(); });
+    // It hands the writer its withdrawals, so it stops before the writer does.
+    threads.add("prober", [this] { prober.run(); }, [this] { prober.stop(); });
     threads.add("file reader", [this] { fileReader.run(); }, [this] { fileReader.stop(); });
     for (std::size_t i = 0; i < http.loopCount(); ++i)
         threads.add("http " + std::to_string(i), [this, i] { http.serve(i); }, [this] { http.stop(); });
@@ -204,6 +206,28 @@ void LobbyServer::Impl::commit(Call call, Outcome asked) {
     });
 }
 
+// On the writer, once committed.
+void LobbyServer::Impl::raceEvent(const RaceEvent& event) {
+    if (event.kind != RaceEvent::Kind::Announced) return prober.gone(event.game, event.race.ip);
+    prober.announced(event.game, event.race.ip, event.race.created);
+    if (!notifier) return;
+    // The block list may have changed since the request was checked.
+    auto blocks = lists.blocks();
+    if (!blocks->blocksAddress(event.race.ip) && !blocks->blocksName(event.race.name))
+        notifier->announce(std::string(kGames[static_cast<std::size_t>(event.game)].id), event.race);
+}
+
+// From the prober's thread: withdrawn as its host would withdraw it.
+void LobbyServer::Impl::withdrawSilent(int game, std::uint32_t ip) {
+    writer.post([this, game, ip] {
+        try {
+            lists.commit(Change{Change::Kind::Remove, game, Race{"", ip, 0}}, config.clock());
+        } catch (const std::exception& e) {
+            reportProblem(std::string("silent race not withdrawn: ") + e.what());
+        }
+    });
+}
+
 std::optional<PeerAddress> LobbyServer::Impl::clientOf(const HttpRequest& req) const {
     const PeerAddress& peer = req.peer();
     if (!trustedProxy || peer.text != trustedProxy->text) return peer;
@@ -260,5 +284,9 @@ void LobbyServer::reloadBlockList() {
 }
 
 const HttpCounters& LobbyServer::httpCounters() const { return impl_->http.counters(); }
+
+Checks& LobbyServer::checks() { return impl_->prober; }
+
+const ProbeCounters& LobbyServer::probeCounters() const { return impl_->probeCounters; }
 
 }  // namespace lobby

@@ -5,6 +5,7 @@
 
 #include "daemon/config.h"
 #include "http/http_server.h"
+#include "probe/check.h"
 #include "races/block_list.h"
 #include "races/race_store.h"
 #include "site/downloads.h"
@@ -35,6 +36,9 @@ public:
     void reloadBlockList();
     // Open connections and refusals by reason, as the HTTP layer counts them.
     const HttpCounters& httpCounters() const;
+    // What the prober found out about each race, and its totals.
+    Checks& checks();
+    const ProbeCounters& probeCounters() const;
 
 private:
     struct Impl;

@@ -12,6 +12,8 @@
 #include "clients/client_files.h"
 #include "http/peer_address.h"
 #include "notify/notify.h"
+#include "probe/dplay.h"
+#include "probe/ranges.h"
 #include "races/race_store.h"
 #include "wire/site_slot.h"
 #include "wire/text_rules.h"
@@ -38,6 +40,31 @@ bool parseListen(const std::string& text, LobbyConfig& config) {
     if (host.empty() || !port) return false;
     config.host = host;
     config.port = static_cast<int>(*port);
+    return true;
+}
+
+// HOST:PORT for the probe's replies: an IPv4 or IPv6 address (IPv6 in brackets) and a port.
+bool parseProbeListen(const std::string& text, ProbeConfig& probe) {
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    auto peer = parsePeerAddress(host);
+    auto port = parseNumber(text.substr(colon + 1), 0, 65535);
+    if (!peer || !port) return false;
+    probe.listenHost = host;
+    probe.listenPort = static_cast<int>(*port);
+    return true;
+}
+
+bool parseProbeApp(const std::string& text, ProbeConfig& probe) {
+    std::size_t equals = text.find('=');
+    if (equals == std::string::npos) return false;
+    int game = gameIndex(text.substr(0, equals));
+    auto guid = dplay::parseGuid(std::string_view(text).substr(equals + 1));
+    if (game < 0 || !guid) return false;
+    probe.applications[static_cast<std::size_t>(game)] = *guid;
     return true;
 }
 
@@ -199,6 +226,22 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         option("--public-url", publicUrl);
         option("--clients", text(c.clientsDir, notEmpty));
         option("--sweep-seconds", seconds(c.sweepInterval, 3600));
+        option("--probe", [&](const std::string& v) {
+            c.probe.enabled = v == "on";
+            return v == "on" || v == "off";
+        });
+        repeatable("--probe-allow", [&](const std::string& v) {
+            auto range = parseCidr(v);
+            if (range) c.probe.allowed.push_back(*range);
+            return range.has_value();
+        });
+        repeatable("--probe-app", [&](const std::string& v) { return parseProbeApp(v, c.probe); });
+        option("--probe-listen", [&](const std::string& v) { return parseProbeListen(v, c.probe); });
+        option("--withdraw-silent", [&](const std::string& v) {
+            auto minutes = parseNumber(v, 1, 7 * 24 * 60);
+            if (minutes) c.probe.timings.withdrawSilent = std::chrono::minutes(*minutes);
+            return minutes.has_value();
+        });
     }
 
     std::vector<std::string> reversed(std::make_reverse_iterator(last),
@@ -256,6 +299,8 @@ std::string withDefaults(std::string text) {
         {"{proxyHeader}", d.proxyHeader},
         {"{clients}", d.clientsDir},
         {"{sweep}", secondsOf(d.sweepInterval)},
+        {"{probe}", d.probe.enabled ? "on" : "off"},
+        {"{probeListen}", d.probe.listenHost + ":" + std::to_string(d.probe.listenPort)},
         {"{seed}", std::to_string(cl.seedRaces)},
         {"{maxSeed}", std::to_string(kMaxDemoRaces)},
         {"{portable64}", std::string(kClientArchs[0].portable.name)},
@@ -329,6 +374,21 @@ Options:
                         /races.json shows it, with "event"); may be given several times
   --notify-ca FILE      PEM certificates trusted for webhooks besides the system's
   --sweep-seconds N     how often expired races are removed (default {sweep})
+  --probe on|off        asks each race's host as a joining game would (default {probe}): an
+                        EnumSessions datagram to UDP 47624 of the address that announced
+                        it, the reply over TCP, then a connect to the game port it names;
+                        the website shows what it found. off sends nothing
+  --probe-allow CIDR    probes these addresses too, although loopback, private, shared,
+                        link-local, multicast, documentation or reserved (a LAN party);
+                        may be given several times
+  --probe-app GAME=GUID asks GAME's hosts for that DirectPlay application's sessions
+                        alone, e.g. NFS4={...} (default: any session; the log names the
+                        GUID each game's hosts answer with)
+  --probe-listen ADDR:PORT  where hosts' replies come in over TCP (default {probeListen});
+                        the lobby's firewall must let that port in. Opened with the first
+                        check
+  --withdraw-silent MINUTES  withdraws a race whose host answered and then failed every
+                        check for this long, as if its host had withdrawn it (default: never)
   --help                this text
   --version             the lobby's version
 
