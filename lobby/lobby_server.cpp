@@ -59,6 +59,7 @@ struct LobbyServer::Impl final : HttpHandler {
     std::unique_ptr<Notifier> notifier;  // only with webhooks; outlives the writer
     Site site;
     Writer writer;
+    std::optional<BackgroundClientBuilds> builds;  // with --public-url
     HttpServer http;  // last: it goes first, and with it every session
 
     void handle(const HttpRequest& req, HttpReply reply) override;
@@ -98,6 +99,10 @@ LobbyServer::Impl::Impl(LobbyConfig c)
                if (notifier) snapshot.notifications = notifier->counts();
            }),
       http(*this, httpLimits()) {
+    if (config.clientBuilds)
+        builds.emplace(
+            *config.clientBuilds, [this](const std::vector<std::string>& names) { site.offerBuilds(names); },
+            reportProblem);
     if (notifier)
         lists.onEvent([this](const RaceEvent& event) {
             // Committed; the block list may have changed since the request was checked.
@@ -245,7 +250,9 @@ int LobbyServer::bind() { return impl_->http.bind(impl_->config.host, impl_->con
 void LobbyServer::run() {
     Impl& d = *impl_;
     d.writer.start();
+    if (d.builds) d.builds->start();
     d.http.run();
+    if (d.builds) d.builds->stop();
     d.writer.stop();
 }
 

@@ -8,6 +8,7 @@
 #include "lobby_fixture.h"
 #include "lobby_queries.h"
 #include "race_store.h"
+#include "schema.h"
 #include "stats_page.h"
 
 namespace {
@@ -70,6 +71,33 @@ TEST(History, KeepsWhenRacesOpenedAndEndedButNotWho) {
     for (const std::string& cell : historyCells(path))
         for (const char* who : {"16909060", "84281096", "Secret", "Other", "Late", "1.2.3.4"})
             EXPECT_EQ(cell.find(who), std::string::npos) << cell;
+}
+
+// Release 1.0.0 had no schema version: its database is migrated at the first open with every
+// row kept, and a second open finds nothing to do and changes no byte.
+TEST(History, ARelease100DatabaseIsMigratedOnceAndKeepsEveryRow) {
+    TempDir dir;
+    const std::string path = dir.file("1.0.0.db");
+    writeRelease100Database(path);
+    {
+        RaceStore store(path);
+        std::vector<std::string> names;
+        for (const char* game : {"NFS4", "NFS5"})
+            for (const lobby::Race& race : store.list(game, 0)) names.push_back(race.name);
+        EXPECT_EQ(names, (std::vector<std::string>{"Night run", "Sunday cup", "Porsche only"}));
+        EXPECT_EQ(store.history(0).size(), 5u);
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_stmt* version = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &version, nullptr);
+    ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(version, 0), lobby::kSchemaVersion);
+    sqlite3_finalize(version);
+    sqlite3_close(db);
+    const std::string migrated = fileBytes(path);
+    { RaceStore again(path); }
+    EXPECT_EQ(fileBytes(path), migrated);
 }
 
 TEST(History, AnnouncementFailsWholeWhenItsHistoryCannotBeWritten) {
