@@ -133,7 +133,7 @@ std::int64_t Site::statsMadeAt() const { return stats()->at; }
 void Site::makeStats(const std::vector<PastRace>& history, std::int64_t now) {
     std::vector<std::string> games;
     for (const auto& game : kGames) games.emplace_back(game.id);
-    RaceStats figures = computeStats(history, games, now);
+    RaceStats figures = computeStats(history, games, now, config_.historyDays);
     auto made = std::make_shared<const StatsBodies>(
         StatsBodies{now, std::make_shared<const std::string>(renderStatsPage(figures)),
                     std::make_shared<const std::string>(renderStatsJson(figures))});

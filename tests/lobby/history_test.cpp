@@ -150,6 +150,17 @@ TEST(Stats, HoursAreSharedOutByTheSecondsRacesWereOpen) {
     EXPECT_EQ(lobby::busiestHourText(stats),
               "Races are most often open on Wednesdays from 20:00 to 21:00 UTC: 0.13 on average "
               "over the last four weeks.");
+
+    // A history kept for fewer days: the map covers them, each hour averaged over the times
+    // it falls in them, and says so; an hour not in them has no figure.
+    auto tenDays = lobby::computeStats(past, {"NFS4", "NFS5"}, now, 10);
+    EXPECT_DOUBLE_EQ(tenDays.open[2][20], 0.5 / 2);
+    EXPECT_NE(lobby::renderStatsPage(tenDays).find("over the 10 days from Nov 19, 02:00 to Nov 29, 02:00 UTC: "
+                                                   "the lobby keeps its history that long"),
+              std::string::npos);
+    auto threeDays = nlohmann::json::parse(lobby::renderStatsJson(lobby::computeStats(past, {"NFS4"}, now, 3)));
+    EXPECT_EQ(threeDays["open_by_hour"]["average_open"][2][20], 0.5);
+    EXPECT_TRUE(threeDays["open_by_hour"]["average_open"][4][12].is_null()) << "Friday";
 }
 
 TEST_F(LobbyTest, StatsJsonGivesTheSeededHistoryAndSurvivesRestart) {
