@@ -169,6 +169,11 @@ TEST(LobbyProcess, StartUpFailuresAreExplainedAndEndTheProcess) {
     ASSERT_GT(port, 0);
     std::ofstream(dir.file("text.db")) << "this is not a database, just some text to fill a page\n"
                                        << std::string(2000, 'x');
+    // A later release's database: the daemon and each subcommand leave it as it is.
+    const std::string newer = dir.file("newer.db"),
+                      refused = "schema version " + std::to_string(lobby::kSchemaVersion + 1) + " is newer";
+    writeRelease100Database(newer, lobby::kSchemaVersion + 1);
+    const std::string newerBytes = fileBytes(newer);
 
     struct Case {
         std::vector<std::string> args;
@@ -184,19 +189,13 @@ TEST(LobbyProcess, StartUpFailuresAreExplainedAndEndTheProcess) {
         {{"--frobnicate"}, 2, "unknown option --frobnicate"},
         {{"--listen", "127.0.0.1:0", "--db", ":memory:", "--block-list", dir.file("bad.txt")}, 1,
          "line 2: "},
+        {{"--listen", "127.0.0.1:0", "--db", newer}, 1, "cannot open database " + newer + ": its " + refused},
+        {{"races", "--db", newer}, 1, refused},
+        {{"seed", "--db", newer}, 1, refused},
+        {{"remove", "--db", newer, "--game", "NFS4", "--ip", "192.0.2.1"}, 1, refused},
     };
     std::ofstream(dir.file("bad.txt")) << "192.0.2.1\n192.0.2.0/40\n";
-    // A later release's database: the daemon and each subcommand leave it as it is.
-    const std::string newer = dir.file("newer.db"),
-                      refused = "schema version " + std::to_string(lobby::kSchemaVersion + 1) + " is newer";
-    writeRelease100Database(newer, lobby::kSchemaVersion + 1);
-    const std::string newerBytes = fileBytes(newer);
-    std::vector<Case> all(std::begin(cases), std::end(cases));
-    all.insert(all.end(), {{{"--listen", "127.0.0.1:0", "--db", newer}, 1, "cannot open database " + newer + ": its " + refused},
-                           {{"races", "--db", newer}, 1, refused},
-                           {{"seed", "--db", newer}, 1, refused},
-                           {{"remove", "--db", newer, "--game", "NFS4", "--ip", "192.0.2.1"}, 1, refused}});
-    for (const Case& c : all) {
+    for (const Case& c : cases) {
         LobbyProcess second(c.args);
         EXPECT_EQ(second.waitForExit(), c.exitCode) << c.says;
         EXPECT_NE(second.errors().find(c.says), std::string::npos) << second.errors();
@@ -486,8 +485,7 @@ TEST(LobbyProcess, ARestartAnswersAtOnceAndOffersEachClientWhenMade) {
         EXPECT_EQ(first.waitForExit(), 0) << first.errors();
         EXPECT_NE(::kill(std::stoi(readFile(dir.file("pids"))), 0), 0) << "makensis outlived the lobby";
         for (const auto& entry : std::filesystem::directory_iterator(dir.file("clients")))
-            EXPECT_TRUE(entry.path().extension() == ".exe" || entry.path().filename() == "SHA256SUMS")
-                << entry.path();
+            EXPECT_TRUE(entry.path().extension() == ".exe" || entry.path().filename() == "SHA256SUMS") << entry.path();
     }
     LobbyProcess lobby(args);
     int port = lobby.waitForPort();
