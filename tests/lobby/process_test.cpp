@@ -472,7 +472,8 @@ TEST(LobbyProcess, ARestartAnswersAtOnceAndOffersEachClientWhenMade) {
     const std::string path = std::getenv("PATH");
     setenv("PATH", (dir.file("bin") + ":" + path).c_str(), 1);
     const std::vector<std::string> args{"--listen", "127.0.0.1:0", "--db", dir.file("l.db"), "--public-url",
-                                        "http://lobby.example.org/", "--clients", dir.file("share")};
+                                        "http://lobby.example.org/", "--clients", dir.file("share"),
+                                        "--rate-limit", "0"};
     auto listed = [](int port, const std::string& name) {
         return httpGet(port, "/").body.find("href=\"/download/" + name + "\"") != std::string::npos;
     };
