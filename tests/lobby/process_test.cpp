@@ -19,7 +19,7 @@
 
 #include "../common/poll_until.h"
 #include "lobby_fixture.h"
-#include "schema.h"
+#include "races/schema.h"
 #include "stand_in_clients.h"
 #include "wire/site_slot.h"
 
