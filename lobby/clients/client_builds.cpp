@@ -17,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "clients/client_files.h"
+#include "system/read_file.h"
 #include "wire/site_slot.h"
 #include "wire/text_rules.h"
 
@@ -25,13 +27,18 @@ extern char** environ;
 namespace lobby {
 namespace {
 
+// A client's name in the clients folder and in outDir, and its installer's.
 struct Arch {
-    const char* client;  // in the clients folder and in outDir
-    const char* setup;
+    std::string client, setup;
     bool win64;
 };
-constexpr std::array<Arch, 2> kArchs{{{"kestrun.exe", "kestrun-setup.exe", true},
-                                      {"kestrun-x86.exe", "kestrun-setup-x86.exe", false}}};
+const std::vector<Arch> kArchs = [] {
+    std::vector<Arch> archs;
+    for (const ClientArch& arch : kClientArchs)
+        archs.push_back({std::string(arch.portable.name), std::string(arch.setup.name), arch.win64});
+    return archs;
+}();
+const std::string kSums(kChecksums.name);
 constexpr const char* kScript = "kestrun.nsi";
 constexpr const char* kIcon = "kestrun.ico";
 constexpr const char* kStamp = ".stamp";
@@ -47,11 +54,11 @@ bool isFile(const std::string& path, struct stat* st = nullptr) {
     return true;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    if (!(in && bytes << in.rdbuf())) throw ClientBuildsError("cannot read " + path);
-    return std::move(bytes).str();
+// An empty file is as good as none here.
+std::string readWhole(const std::string& path) {
+    auto bytes = readFile(path);
+    if (!bytes || bytes->empty()) throw ClientBuildsError("cannot read " + path);
+    return std::move(*bytes);
 }
 
 // Hidden while it is being written: the download route never serves a name with a leading '.'.
@@ -131,7 +138,7 @@ std::string runMakensis(const std::string& makensis, const std::vector<std::stri
     }
     std::string output, last;
     try {
-        std::istringstream lines(readFile(log));
+        std::istringstream lines(readWhole(log));
         while (std::getline(lines, output))
             if (!output.empty()) last = output;
     } catch (const ClientBuildsError&) {
@@ -182,8 +189,8 @@ void prepareClientBuilds(const ClientBuildsConfig& config) {
         throw ClientBuildsError("the public URL " + config.publicUrl + " " + *problem);
     if (std::none_of(kArchs.begin(), kArchs.end(),
                      [&](const Arch& arch) { return isFile(join(config.clientsDir, arch.client)); }))
-        throw ClientBuildsError("no client in " + config.clientsDir +
-                                " (the package installs kestrun.exe and kestrun-x86.exe there)");
+        throw ClientBuildsError("no client in " + config.clientsDir + " (the package installs " +
+                                kArchs[0].client + " and " + kArchs[1].client + " there)");
     if (::mkdir(config.outDir.c_str(), 0755) != 0 && errno != EEXIST)
         throw ClientBuildsError("cannot make " + config.outDir + ": " + std::strerror(errno));
 }
@@ -199,7 +206,7 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
         if (isFile(join(in, arch.client)))
             archs.push_back(&arch);
         else
-            result.notes.push_back(std::string("no ") + arch.client + " in " + in + ": not offered");
+            result.notes.push_back("no " + arch.client + " in " + in + ": not offered");
     }
     std::string makensis = config.makensis.empty() ? findInPath("makensis") : config.makensis;
     bool installers = !makensis.empty() && isFile(join(in, kScript)) && isFile(join(in, kIcon));
@@ -215,7 +222,7 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
     stamp += installers ? fileLine("makensis " + makensis, makensis) : "makensis none\n";
 
     if (config.cache && isFile(join(out, kStamp))) {
-        std::istringstream kept(readFile(join(out, kStamp)));
+        std::istringstream kept(readWhole(join(out, kStamp)));
         std::string previous, line;
         std::vector<std::string> files;
         bool whole = std::getline(kept, previous, '\0') && previous.rfind(stamp, 0) == 0;
@@ -234,8 +241,8 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
     // Nothing of an earlier address stays behind to be served.
     ::unlink(join(out, kStamp).c_str());
     for (const Arch& arch : kArchs)
-        for (const char* name : {arch.client, arch.setup}) ::unlink(join(out, name).c_str());
-    ::unlink(join(out, "SHA256SUMS").c_str());
+        for (const std::string& name : {arch.client, arch.setup}) ::unlink(join(out, name).c_str());
+    ::unlink(join(out, kSums).c_str());
     bool complete = true;
 
     std::string sums;
@@ -244,7 +251,7 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
         sums += sha256Hex(bytes) + "  " + name + "\n";
     };
     for (const Arch* arch : archs) {
-        std::string program = readFile(join(in, arch->client));
+        std::string program = readWhole(join(in, arch->client));
         if (auto problem = writeSiteSlot(program, config.publicUrl))
             throw ClientBuildsError(join(in, arch->client) + ": " + *problem);
         writeFile(out, arch->client, program);
@@ -272,14 +279,14 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
             failure = "cannot write " + setup + ": " + std::strerror(errno);
         if (!failure.empty()) {
             ::unlink(part.c_str());
-            result.notes.push_back(std::string(arch->setup) + " not offered: " + failure);
+            result.notes.push_back(arch->setup + " not offered: " + failure);
             complete = false;
             continue;
         }
-        add(arch->setup, readFile(setup));
+        add(arch->setup, readWhole(setup));
     }
-    writeFile(out, "SHA256SUMS", sums);
-    result.files.push_back("SHA256SUMS");
+    writeFile(out, kSums, sums);
+    result.files.push_back(kSums);
     // A failed installer is tried again at the next start.
     if (config.cache && complete) {
         std::string kept = stamp;
@@ -305,14 +312,7 @@ BackgroundClientBuilds::BackgroundClientBuilds(ClientBuildsConfig config,
     config_.stop = &stop_;
 }
 
-BackgroundClientBuilds::~BackgroundClientBuilds() { stop(); }
-
-void BackgroundClientBuilds::start() { thread_ = std::thread([this] { run(); }); }
-
-void BackgroundClientBuilds::stop() {
-    stop_.stop();
-    if (thread_.joinable()) thread_.join();
-}
+void BackgroundClientBuilds::stop() { stop_.stop(); }
 
 void BackgroundClientBuilds::run() {
     auto start = std::chrono::steady_clock::now();

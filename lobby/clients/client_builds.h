@@ -8,7 +8,6 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace lobby {
@@ -68,28 +67,27 @@ void prepareClientBuilds(const ClientBuildsConfig& config);
 std::string clientBuildsSummary(const ClientBuildsConfig& config, const ClientBuilds& made,
                                 long long milliseconds);
 
-// makeClientBuilds on a thread of its own, for a lobby that serves meanwhile: `offer` is told
-// the names to serve each time more are written, `report` the log's lines.
+// makeClientBuilds for a lobby that serves meanwhile, on a thread of the lobby's list
+// (daemon/threads.h): `offer` is told the names to serve each time more are written,
+// `report` the log's lines.
 class BackgroundClientBuilds {
 public:
     BackgroundClientBuilds(ClientBuildsConfig config,
                            std::function<void(const std::vector<std::string>&)> offer,
                            std::function<void(const std::string&)> report);
-    ~BackgroundClientBuilds();
     BackgroundClientBuilds(const BackgroundClientBuilds&) = delete;
     BackgroundClientBuilds& operator=(const BackgroundClientBuilds&) = delete;
 
-    void start();
-    // Kills a makensis under way and waits for the thread; also without start().
+    // Returns when they are made, or soon after stop().
+    void run();
+    // From any thread: kills a makensis under way; nothing is made after it.
     void stop();
 
 private:
-    void run();
     ClientBuildsConfig config_;
     std::function<void(const std::vector<std::string>&)> offer_;
     std::function<void(const std::string&)> report_;
     BuildStop stop_;
-    std::thread thread_;
 };
 
 // The hex SHA-256 of `bytes`.

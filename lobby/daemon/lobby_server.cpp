@@ -1,13 +1,14 @@
 #include "daemon/lobby_server.h"
 
 #include <csignal>
-#include <ctime>
 #include <optional>
 #include <string>
 
-#include "daemon/writer.h"
+#include "daemon/threads.h"
+#include "daemon/worker.h"
 #include "http/rate_limiter.h"
 #include "notify/notify.h"
+#include "probe/prober.h"
 #include "protocol/protocol.h"
 #include "races/race_lists.h"
 #include "site/metrics.h"
@@ -16,8 +17,6 @@
 
 namespace lobby {
 namespace {
-
-std::int64_t systemClock() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 LobbyConfig withClock(LobbyConfig config) {
     if (!config.clock) config.clock = systemClock;
@@ -56,11 +55,15 @@ struct LobbyServer::Impl final : HttpHandler {
     RateLimiter limiter;
     std::optional<PeerAddress> trustedProxy;
     LobbyMetrics metrics;
-    std::unique_ptr<Notifier> notifier;  // only with webhooks; outlives the writer
+    std::unique_ptr<Notifier> notifier;  // only with webhooks
     Site site;
-    Writer writer;
+    Worker writer;
+    Worker fileReader;  // downloads not yet cached
+    ProbeCounters probeCounters;
+    Prober prober;
     std::optional<BackgroundClientBuilds> builds;  // with --public-url
-    HttpServer http;  // last: it goes first, and with it every session
+    HttpServer http;  // it goes before the rest, and with it every session
+    Threads threads;  // last: its threads end before anything they use
 
     void handle(const HttpRequest& req, HttpReply reply) override;
     HttpResponse refusal(int status) override {
@@ -72,6 +75,8 @@ struct LobbyServer::Impl final : HttpHandler {
     void finish(Call& call, Action action, HttpResponse res, std::optional<Refusal> refusal,
                 const Outcome* script);
     void commit(Call call, Outcome asked);
+    void raceEvent(const RaceEvent& event);
+    void withdrawSilent(int game, std::uint32_t ip);
     void reloadBlockList();
     void makeStats(std::int64_t now);
     HttpLimits httpLimits() const;
@@ -85,7 +90,7 @@ LobbyServer::Impl::Impl(LobbyConfig c)
       limiter(config.rateLimit),
       trustedProxy(config.trustedProxy.empty() ? std::nullopt : parsePeerAddress(config.trustedProxy)),
       notifier(config.notify.empty() ? nullptr
-                                     : std::make_unique<Notifier>(config.notify, config.notifyCa, reportProblem)),
+                                     : std::make_unique<Notifier>(config.notify, config.notifyCa, reportProblem, config.clock)),
       site(config, lists, metrics,
            [this](LobbyMetrics::Snapshot& snapshot, std::int64_t now) {
                const HttpCounters& h = http.counters();
@@ -98,19 +103,14 @@ LobbyServer::Impl::Impl(LobbyConfig c)
                    {"bad_request", h.badRequests}};
                if (notifier) snapshot.notifications = notifier->counts();
            }),
+      prober(config.probe, Expiry{config.raceTtlSeconds}, config.clock, probeCounters,
+             [this](int game, std::uint32_t ip) { withdrawSilent(game, ip); }, reportProblem),
       http(*this, httpLimits()) {
     if (config.clientBuilds)
         builds.emplace(
             *config.clientBuilds, [this](const std::vector<std::string>& names) { site.offerBuilds(names); },
             reportProblem);
-    if (notifier)
-        lists.onEvent([this](const RaceEvent& event) {
-            // Committed; the block list may have changed since the request was checked.
-            auto blocks = lists.blocks();
-            if (event.kind == RaceEvent::Kind::Announced && !blocks->blocksAddress(event.race.ip) &&
-                !blocks->blocksName(event.race.name))
-                notifier->announce(std::string(kGames[static_cast<std::size_t>(event.game)].id), event.race);
-        });
+    lists.onEvent([this](const RaceEvent& event) { raceEvent(event); });
     makeStats(config.clock());
     writer.every(config.sweepInterval, [this] {
         std::int64_t now = config.clock();
@@ -123,10 +123,20 @@ LobbyServer::Impl::Impl(LobbyConfig c)
     });
     // An admin command or `seed` writes through a connection of its own.
     writer.every(config.changePoll, [this] { lists.pollStore(config.clock()); });
+    // Started in this order once the socket is bound, stopped the other way round: the
+    // notifier outlives the writer that feeds it, the writer the sessions that post to it.
+    if (notifier) threads.add("notifier", [this] { notifier->run(); }, [this] { notifier->stop(); });
+    threads.add("writer", [this] { writer.run(); }, [this] { writer.stop(); });
+    // It hands the writer its withdrawals, so it stops before the writer does.
+    threads.add("prober", [this] { prober.run(); }, [this] { prober.stop(); });
+    threads.add("file reader", [this] { fileReader.run(); }, [this] { fileReader.stop(); });
+    if (builds) threads.add("client builds", [this] { builds->run(); }, [this] { builds->stop(); });
+    for (std::size_t i = 0; i < http.loopCount(); ++i)
+        threads.add("http " + std::to_string(i), [this, i] { http.serve(i); }, [this] { http.stop(); });
     if (!config.stopOnSignals) return;
     // Taken from here on: a signal before run() stops it as soon as it starts.
-    writer.onSignal(SIGINT, [this] { http.stop(); });
-    writer.onSignal(SIGTERM, [this] { http.stop(); });
+    writer.onSignal(SIGINT, [this] { threads.requestStop(); });
+    writer.onSignal(SIGTERM, [this] { threads.requestStop(); });
     // Reload is run blindly by hosts and their tools: SIGHUP's default action would end the
     // process, which systemd takes for a clean stop and does not restart.
     writer.onSignal(SIGHUP, [this] {
@@ -182,7 +192,11 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
     }
     if (!call.script) {
         SiteAnswer answer = site.answer(path, *client, now);
-        return finish(call, answer.action, std::move(answer.response), std::nullopt, nullptr);
+        if (!answer.readFirst)
+            return finish(call, answer.action, std::move(answer.response), std::nullopt, nullptr);
+        return fileReader.post([this, call = std::move(call), answer = std::move(answer)]() mutable {
+            finish(call, answer.action, answer.readFirst(), std::nullopt, nullptr);
+        });
     }
     Outcome outcome = answerScript({rawQuery, *client, now, config.maxQuery}, lists, *lists.blocks());
     if (outcome.change) return commit(std::move(call), std::move(outcome));
@@ -193,15 +207,30 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
 // leaves once it is committed.
 void LobbyServer::Impl::commit(Call call, Outcome asked) {
     writer.post([this, call = std::move(call), asked = std::move(asked)]() mutable {
-        std::optional<Refusal> refusal;
-        try {
-            refusal = lists.commit(*asked.change, config.clock());
-        } catch (const std::exception& e) {
-            reportProblem(e.what());
-            refusal = Refusal::Internal;
-        }
-        Outcome outcome = committed(std::move(asked), refusal);
+        Outcome outcome = commitChange(std::move(asked), lists, config.clock(), reportProblem);
         finish(call, outcome.action, scriptResponse(outcome), outcome.refusal, &outcome);
+    });
+}
+
+// On the writer, once committed.
+void LobbyServer::Impl::raceEvent(const RaceEvent& event) {
+    if (event.kind != RaceEvent::Kind::Announced) return prober.gone(event.game, event.race.ip);
+    prober.announced(event.game, event.race.ip, event.race.created);
+    if (!notifier) return;
+    // The block list may have changed since the request was checked.
+    auto blocks = lists.blocks();
+    if (!blocks->blocksAddress(event.race.ip) && !blocks->blocksName(event.race.name))
+        notifier->announce(std::string(kGames[static_cast<std::size_t>(event.game)].id), event.race);
+}
+
+// From the prober's thread: withdrawn as its host would withdraw it.
+void LobbyServer::Impl::withdrawSilent(int game, std::uint32_t ip) {
+    writer.post([this, game, ip] {
+        try {
+            lists.commit(Change{Change::Kind::Remove, game, Race{"", ip, 0}}, config.clock());
+        } catch (const std::exception& e) {
+            reportProblem(std::string("silent race not withdrawn: ") + e.what());
+        }
     });
 }
 
@@ -221,7 +250,7 @@ void LobbyServer::Impl::finish(Call& call, Action action, HttpResponse res,
     metrics.count(action, script ? script->ok() : res.status < 400);
     if (refusal) metrics.count(*refusal);
     if (config.accessLog)
-        config.accessLog(accessLogLine(systemClock(), call.client, call.method, call.target,
+        config.accessLog(accessLogLine(config.clock(), call.client, call.method, call.target,
                                        res.status, res.body->size(),
                                        script ? script->summary() : "-"));
     call.reply(std::move(res));
@@ -247,23 +276,23 @@ LobbyServer::~LobbyServer() { stop(); }
 
 int LobbyServer::bind() { return impl_->http.bind(impl_->config.host, impl_->config.port); }
 
-void LobbyServer::run() {
-    Impl& d = *impl_;
-    d.writer.start();
-    if (d.builds) d.builds->start();
-    d.http.run();
-    if (d.builds) d.builds->stop();
-    d.writer.stop();
-}
+void LobbyServer::run() { impl_->threads.run(); }
 
-void LobbyServer::stop() { impl_->http.stop(); }
+void LobbyServer::stop() { impl_->threads.requestStop(); }
 
-bool LobbyServer::isRunning() const { return impl_->http.isRunning(); }
+bool LobbyServer::isRunning() const { return impl_->threads.isRunning(); }
 
 RaceStore& LobbyServer::store() { return impl_->store; }
 
-void LobbyServer::reloadBlockList() { impl_->reloadBlockList(); }
+// Only the writer changes the lists.
+void LobbyServer::reloadBlockList() {
+    impl_->writer.call([this] { impl_->reloadBlockList(); });
+}
 
 const HttpCounters& LobbyServer::httpCounters() const { return impl_->http.counters(); }
+
+Checks& LobbyServer::checks() { return impl_->prober; }
+
+const ProbeCounters& LobbyServer::probeCounters() const { return impl_->probeCounters; }
 
 }  // namespace lobby

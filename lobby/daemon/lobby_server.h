@@ -5,6 +5,7 @@
 
 #include "daemon/config.h"
 #include "http/http_server.h"
+#include "probe/check.h"
 #include "races/block_list.h"
 #include "races/race_store.h"
 #include "site/downloads.h"
@@ -22,18 +23,22 @@ public:
 
     // Binds and listens; gives the port. Throws BindError.
     int bind();
-    // Serves on the bound socket until stop(). Call once.
+    // Starts every thread the lobby runs and serves on the bound socket until stop(); then
+    // stops them, last started first. Call once.
     void run();
     // From any thread, also before run() has started.
     void stop();
     bool isRunning() const;
 
     RaceStore& store();
-    // Reads the block list file again and applies it, also to the races already listed.
-    // Throws BlockListError and keeps the previous list. SIGHUP does this when signals are on.
+    // Reads the block list file again and applies it, also to the races already listed; on
+    // the writer, and waits for it. Throws BlockListError and keeps the previous list. SIGHUP does this when signals are on.
     void reloadBlockList();
     // Open connections and refusals by reason, as the HTTP layer counts them.
     const HttpCounters& httpCounters() const;
+    // What the prober found out about each race, and its totals.
+    Checks& checks();
+    const ProbeCounters& probeCounters() const;
 
 private:
     struct Impl;

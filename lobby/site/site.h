@@ -23,6 +23,9 @@ namespace lobby {
 struct SiteAnswer {
     Action action = Action::NotFound;
     HttpResponse response;
+    // Set when the answer must first read a file: run off the I/O threads, it gives the
+    // response instead.
+    std::function<HttpResponse()> readFirst;
 };
 
 class Site {
@@ -53,7 +56,9 @@ private:
     HttpResponse page(std::shared_ptr<const std::string> html) const;
     HttpResponse website(std::int64_t now);
     std::optional<HttpResponse> metricsPage(const PeerAddress& client, std::int64_t now);
-    std::optional<HttpResponse> download(std::string_view name);
+    // read false: only what is cached.
+    std::optional<DownloadFile> downloadFile(std::string_view name, bool read);
+    static HttpResponse download(DownloadFile file);
     // One of the clients made for --public-url.
     bool isBuild(std::string_view name) const;
 

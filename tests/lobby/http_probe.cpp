@@ -126,7 +126,3 @@ HttpReply httpGet(int port, const std::string& target, const std::string& source
     return replies.empty() ? HttpReply{} : replies.front();
 }
 
-std::string loopbackDecimal(int third, int fourth) {
-    return std::to_string((127u << 24) | (static_cast<unsigned>(third) << 8) |
-                          static_cast<unsigned>(fourth));
-}

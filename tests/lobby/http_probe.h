@@ -42,6 +42,3 @@ std::vector<HttpReply> splitReplies(std::string_view raw);
 // GET of `target` with Connection: close. A reply with status 0 if nothing came back.
 HttpReply httpGet(int port, const std::string& target, const std::string& source = "127.0.0.1",
                   const std::string& extraHeaders = "", const std::string& server = "127.0.0.1");
-
-// The decimal address of 127.0.0.N / 127.0.M.N.
-std::string loopbackDecimal(int third, int fourth);

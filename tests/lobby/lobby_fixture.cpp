@@ -3,23 +3,16 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+
+#include "read_file.h"
 
 bool isRefusal(const std::string& body) {
     return body.rfind("ERROR\n", 0) == 0 && body.size() > 6 && body.back() == '\n' &&
            body.find('\n', 6) == body.size() - 1;
 }
 
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 void writeRelease100Database(const std::string& path, int schemaVersion) {
-    std::string script = fileBytes(KESTRUN_SOURCE_DIR "/tests/lobby/release-1.0.0.sql") +
+    std::string script = readFile(KESTRUN_SOURCE_DIR "/tests/lobby/release-1.0.0.sql") +
                          "PRAGMA user_version = " + std::to_string(schemaVersion) + ";";
     sqlite3* db = nullptr;
     char* error = nullptr;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "daemon/lobby_server.h"
+#include "fake_clock.h"
 #include "http_probe.h"
 #include "lobby_queries.h"
 #include "poll_until.h"
@@ -34,8 +35,6 @@ private:
 // A database as release 1.0.0 left it (release-1.0.0.sql: three races, five history rows),
 // with its user_version set to `schemaVersion`.
 void writeRelease100Database(const std::string& path, int schemaVersion = 0);
-// A file's bytes.
-std::string fileBytes(const std::string& path);
 
 class RunningLobby {
 public:
@@ -48,7 +47,6 @@ private:
     std::thread thread_;
 };
 
-inline constexpr std::int64_t kStart = 1007000000;  // the fake clock's first second
 inline const std::string kHome = loopbackDecimal(0, 1);  // 127.0.0.1
 inline const std::string kT0 = std::to_string(kStart);
 

@@ -17,9 +17,10 @@
 #include <sstream>
 #include <thread>
 
-#include "../common/poll_until.h"
+#include "poll_until.h"
 #include "lobby_fixture.h"
 #include "races/schema.h"
+#include "read_file.h"
 #include "stand_in_clients.h"
 #include "wire/site_slot.h"
 
@@ -109,12 +110,6 @@ private:
     std::string errors_;
 };
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 int countLines(const std::string& text) {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
@@ -165,7 +160,7 @@ TEST(LobbyProcess, StartUpFailuresAreExplainedAndEndTheProcess) {
     const std::string newer = dir.file("newer.db"),
                       refused = "schema version " + std::to_string(lobby::kSchemaVersion + 1) + " is newer";
     writeRelease100Database(newer, lobby::kSchemaVersion + 1);
-    const std::string newerBytes = fileBytes(newer);
+    const std::string newerBytes = readFile(newer);
 
     struct Case {
         std::vector<std::string> args;
@@ -193,7 +188,7 @@ TEST(LobbyProcess, StartUpFailuresAreExplainedAndEndTheProcess) {
         EXPECT_NE(second.errors().find(c.says), std::string::npos) << second.errors();
         EXPECT_EQ(second.errors().find("listening"), std::string::npos) << second.errors();
     }
-    EXPECT_EQ(fileBytes(newer), newerBytes);
+    EXPECT_EQ(readFile(newer), newerBytes);
 }
 
 TEST(LobbyProcess, HelpDescribesTheOptionsAndSeeding) {
@@ -239,9 +234,8 @@ TEST(LobbyProcess, HostModeratesARunningLobby) {
     int port = lobby.waitForPort();
     ASSERT_GT(port, 0) << lobby.errors();
     auto announce = [port](const std::string& name, int fourth) {
-        return httpGet(port, "/server/server.php?action=raceadd&game=NFS4&data=name:" + name +
-                                 ";ip:" + loopbackDecimal(0, fourth),
-                       "127.0.0." + std::to_string(fourth)).body;
+        return httpGet(port, "/server/server.php?" + raceAddQuery("NFS4", name, loopbackDecimal(0, fourth)),
+                       loopbackSource(0, fourth)).body;
     };
     auto list = [port] { return httpGet(port, "/server/server.php?action=racelist&game=NFS4").body; };
     ASSERT_EQ(announce("Nasty", 7), "OK\n");
@@ -290,12 +284,10 @@ TEST(LobbyProcess, KillNineUnderWriteLoadLosesNoConfirmedRace) {
             for (int seq = 0; !stop; ++seq) {
                 int host = 1 + seq % kAddressesEach;
                 std::string game = (seq / kAddressesEach) % 2 ? "NFS5" : "NFS4";
-                std::string source = "127.0." + std::to_string(w + 1) + "." + std::to_string(host);
+                std::string source = loopbackSource(w + 1, host);
                 std::string ip = loopbackDecimal(w + 1, host);
-                HttpReply reply = httpGet(port, "/server/server.php?action=raceadd&game=" + game +
-                                                    "&data=name:w" + std::to_string(w) + "n" +
-                                                    std::to_string(seq) + ";ip:" + ip,
-                                          source);
+                std::string name = "w" + std::to_string(w) + "n" + std::to_string(seq);
+                HttpReply reply = httpGet(port, "/server/server.php?" + raceAddQuery(game, name, ip), source);
                 if (reply.body == "OK\n") {
                     confirmed[static_cast<std::size_t>(w)][Key{game, static_cast<std::uint32_t>(
                                                                          std::stoul(ip))}] = seq;
@@ -364,9 +356,7 @@ TEST(LobbyProcess, HostileTrafficLeavesOtherAddressesServed) {
                         "20", "--head-seconds", "2"});
     int port = lobby.waitForPort();
     ASSERT_GT(port, 0) << lobby.errors();
-    auto source = [](int third, int fourth) {
-        return "127.0." + std::to_string(third) + "." + std::to_string(fourth);
-    };
+    const auto source = loopbackSource;
     std::vector<std::unique_ptr<HeldConnection>> slow, idle, flood;
     for (int a = 0; a < 40; ++a)
         for (int i = 0; i < 20; ++i) {

@@ -7,6 +7,7 @@
 
 #include "lobby_fixture.h"
 #include "lobby_queries.h"
+#include "read_file.h"
 #include "races/race_store.h"
 #include "races/schema.h"
 #include "site/stats_page.h"
@@ -87,11 +88,11 @@ TEST(History, ARelease100DatabaseIsMigratedOnceAndKeepsEveryRow) {
         EXPECT_EQ(names, (std::vector<std::string>{"Night run", "Sunday cup", "Porsche only"}));
         EXPECT_EQ(store.history(0).size(), 5u);
     }
-    const std::string migrated = fileBytes(path);
+    const std::string migrated = readFile(path);
     // The header's user_version, big-endian at offset 60.
     EXPECT_EQ(migrated.substr(60, 4), std::string(3, '\0') + char(lobby::kSchemaVersion));
     { RaceStore again(path); }
-    EXPECT_EQ(fileBytes(path), migrated);
+    EXPECT_EQ(readFile(path), migrated);
 }
 
 TEST(History, AnnouncementFailsWholeWhenItsHistoryCannotBeWritten) {
@@ -123,8 +124,7 @@ TEST(History, SweepForgetsRacesThatEndedBeforeTheRetention) {
 }
 
 TEST(Stats, HoursAreSharedOutByTheSecondsRacesWereOpen) {
-    // 1007000000 is Thursday 2001-11-29, 02:13:20 UTC.
-    const std::int64_t now = 1007000000, today = now / kDay * kDay;
+    const std::int64_t now = kStart, today = now / kDay * kDay;
     std::vector<PastRace> past = {
         {"NFS4", today - kDay + 20 * kHour + 1800, today - kDay + 21 * kHour + 900},  // Wed
         {"NFS5", today + kHour + 1800, std::nullopt},                                 // open
