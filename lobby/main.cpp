@@ -72,36 +72,36 @@ int removeRace(const CommandLine& cl) {
     return 0;
 }
 
-// The clients for --public-url, or for `client --out`; the log says what is offered and why
-// anything is not.
-bool makeClients(const LobbyConfig& config, ClientBuildsConfig builds, ClientBuilds& made) {
+ClientBuildsConfig clientBuildsFor(const LobbyConfig& config, const std::string& outDir) {
+    ClientBuildsConfig builds;
     builds.publicUrl = config.publicUrl;
     builds.clientsDir = config.clientsDir;
     builds.version = KESTRUN_VERSION;
+    builds.outDir = outDir;
+    return builds;
+}
+
+void cannotMakeClients(const LobbyConfig& config, const ClientBuildsError& e) {
+    std::fprintf(stderr, "kestrun-lobby: cannot make the clients for %s: %s\n", config.publicUrl.c_str(), e.what());
+}
+
+// The log says what is written and why anything is not.
+int writeClients(const CommandLine& cl) {
+    ClientBuildsConfig builds = clientBuildsFor(cl.config, cl.clientOut);
+    builds.cache = false;
     auto start = std::chrono::steady_clock::now();
+    ClientBuilds made;
     try {
         made = makeClientBuilds(builds);
     } catch (const ClientBuildsError& e) {
-        std::fprintf(stderr, "kestrun-lobby: cannot make the clients for %s: %s\n", config.publicUrl.c_str(),
-                     e.what());
-        return false;
+        cannotMakeClients(cl.config, e);
+        return 1;
     }
     for (const std::string& note : made.notes) std::fprintf(stderr, "kestrun-lobby: %s\n", note.c_str());
-    std::string names;
-    for (const std::string& name : made.files) names += " " + name;
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    std::fprintf(stderr, "kestrun-lobby: clients for %s %s in %s (%lld ms):%s\n", config.publicUrl.c_str(),
-                 made.fromCache ? "reused" : "made", builds.outDir.c_str(), static_cast<long long>(ms.count()),
-                 names.c_str());
-    return true;
-}
-
-int writeClients(const CommandLine& cl) {
-    ClientBuildsConfig builds;
-    builds.outDir = cl.clientOut;
-    builds.cache = false;
-    ClientBuilds made;
-    return makeClients(cl.config, builds, made) ? 0 : 1;
+    std::fprintf(stderr, "kestrun-lobby: %s\n",
+                 clientBuildsSummary(builds, made, static_cast<long long>(ms.count())).c_str());
+    return 0;
 }
 
 int serve(CommandLine& cl) {
@@ -125,13 +125,17 @@ int serve(CommandLine& cl) {
 
     if (!config.publicUrl.empty()) {
         // The one place the hardened service may write: beside its database.
-        ClientBuildsConfig builds;
-        builds.outDir =
-            (std::filesystem::absolute(config.dbPath).parent_path() / "clients").string();
-        ClientBuilds made;
-        if (!makeClients(config, builds, made)) return 1;
-        config.clientBuildsDir = builds.outDir;
-        config.clientBuilds = made.files;
+        ClientBuildsConfig builds = clientBuildsFor(
+            config, (std::filesystem::absolute(config.dbPath).parent_path() / "clients").string());
+        // What would leave no client at all stops the lobby before it listens; the clients
+        // themselves are made while it serves.
+        try {
+            prepareClientBuilds(builds);
+        } catch (const ClientBuildsError& e) {
+            cannotMakeClients(config, e);
+            return 1;
+        }
+        config.clientBuilds = std::move(builds);
     }
 
     std::string where = (config.host.find(':') != std::string::npos ? "[" + config.host + "]"

@@ -2,13 +2,16 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -40,6 +43,7 @@ constexpr const char* kScript = "kestrun.nsi";
 constexpr const char* kIcon = "kestrun.ico";
 constexpr const char* kStamp = ".stamp";
 constexpr const char* kMakensisLog = ".makensis.log";
+constexpr const char* kStopped = "stopped";
 
 std::string join(const std::string& dir, const std::string& name) { return dir + "/" + name; }
 
@@ -92,7 +96,7 @@ std::string fileLine(const std::string& label, const std::string& path) {
 // Runs makensis without a shell. Its output goes to a log in outDir; HOME and TMPDIR point
 // there too, the one place a hardened service may write.
 std::string runMakensis(const std::string& makensis, const std::vector<std::string>& args,
-                        const std::string& outDir) {
+                        const std::string& outDir, BuildStop* stop) {
     std::string log = join(outDir, kMakensisLog);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -106,11 +110,27 @@ std::string runMakensis(const std::string& makensis, const std::vector<std::stri
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     pid_t pid = 0;
-    int error = posix_spawn(&pid, makensis.c_str(), &actions, nullptr, argv.data(), envp.data());
+    int error = 0;
+    BuildStop unstoppable;
+    BuildStop& watch = stop ? *stop : unstoppable;
+    bool started = watch.watch([&] {
+        error = posix_spawn(&pid, makensis.c_str(), &actions, nullptr, argv.data(), envp.data());
+        return error == 0 ? pid : 0;
+    });
     posix_spawn_file_actions_destroy(&actions);
+    if (!started) return kStopped;
     if (error != 0) return std::string("cannot run ") + makensis + ": " + std::strerror(error);
+    // Not reaped before release(): until then its PID cannot be another process's.
+    siginfo_t exited{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &exited, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    watch.release();
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (watch.stopped()) {
+        ::unlink(log.c_str());
+        return kStopped;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         ::unlink(log.c_str());
@@ -131,6 +151,29 @@ std::string runMakensis(const std::string& makensis, const std::vector<std::stri
 
 }  // namespace
 
+void BuildStop::stop() {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    if (child_ > 0) ::kill(child_, SIGKILL);
+}
+
+bool BuildStop::stopped() const {
+    std::lock_guard lock(mutex_);
+    return stopped_;
+}
+
+bool BuildStop::watch(const std::function<pid_t()>& spawn) {
+    std::lock_guard lock(mutex_);
+    if (stopped_) return false;
+    child_ = spawn();
+    return true;
+}
+
+void BuildStop::release() {
+    std::lock_guard lock(mutex_);
+    child_ = 0;
+}
+
 std::string sha256Hex(const std::string& bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -141,9 +184,19 @@ std::string sha256Hex(const std::string& bytes) {
     return hex;
 }
 
-ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
+void prepareClientBuilds(const ClientBuildsConfig& config) {
     if (auto problem = siteUrlProblem(config.publicUrl))
         throw ClientBuildsError("the public URL " + config.publicUrl + " " + *problem);
+    if (std::none_of(kArchs.begin(), kArchs.end(),
+                     [&](const Arch& arch) { return isFile(join(config.clientsDir, arch.client)); }))
+        throw ClientBuildsError("no client in " + config.clientsDir + " (the package installs " +
+                                kArchs[0].client + " and " + kArchs[1].client + " there)");
+    if (::mkdir(config.outDir.c_str(), 0755) != 0 && errno != EEXIST)
+        throw ClientBuildsError("cannot make " + config.outDir + ": " + std::strerror(errno));
+}
+
+ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
+    prepareClientBuilds(config);
     const std::string& in = config.clientsDir;
     const std::string& out = config.outDir;
     ClientBuilds result;
@@ -155,9 +208,6 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
         else
             result.notes.push_back("no " + arch.client + " in " + in + ": not offered");
     }
-    if (archs.empty())
-        throw ClientBuildsError("no client in " + in + " (the package installs " + kArchs[0].client +
-                                " and " + kArchs[1].client + " there)");
     std::string makensis = config.makensis.empty() ? findInPath("makensis") : config.makensis;
     bool installers = !makensis.empty() && isFile(join(in, kScript)) && isFile(join(in, kIcon));
     if (makensis.empty())
@@ -170,9 +220,6 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
     for (const Arch& arch : kArchs) stamp += fileLine(arch.client, join(in, arch.client));
     stamp += fileLine(kScript, join(in, kScript)) + fileLine(kIcon, join(in, kIcon));
     stamp += installers ? fileLine("makensis " + makensis, makensis) : "makensis none\n";
-
-    if (::mkdir(out.c_str(), 0755) != 0 && errno != EEXIST)
-        throw ClientBuildsError("cannot make " + out + ": " + std::strerror(errno));
 
     if (config.cache && isFile(join(out, kStamp))) {
         std::istringstream kept(readWhole(join(out, kStamp)));
@@ -210,14 +257,24 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
         writeFile(out, arch->client, program);
         add(arch->client, program);
     }
+    if (installers && config.onPortable) {
+        writeFile(out, "SHA256SUMS", sums);
+        std::vector<std::string> portable = result.files;
+        portable.push_back("SHA256SUMS");
+        config.onPortable(portable);
+    }
     for (const Arch* arch : archs) {
         if (!installers) continue;
+        if (config.stop && config.stop->stopped()) {
+            complete = false;
+            break;
+        }
         std::string setup = join(out, arch->setup), part = partOf(out, arch->setup);
         std::vector<std::string> args{"-V2", "-NOCD"};
         if (arch->win64) args.push_back("-DWIN64");
         args.insert(args.end(), {"-DVERSION=" + config.version, "-DCLIENT_EXE=" + join(out, arch->client),
                                  "-DICON=" + join(in, kIcon), "-DOUTFILE=" + part, join(in, kScript)});
-        std::string failure = runMakensis(makensis, args, out);
+        std::string failure = runMakensis(makensis, args, out, config.stop);
         if (failure.empty() && std::rename(part.c_str(), setup.c_str()) != 0)
             failure = "cannot write " + setup + ": " + std::strerror(errno);
         if (!failure.empty()) {
@@ -237,6 +294,38 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
         writeFile(out, kStamp, kept);
     }
     return result;
+}
+
+std::string clientBuildsSummary(const ClientBuildsConfig& config, const ClientBuilds& made,
+                                long long milliseconds) {
+    std::string names;
+    for (const std::string& name : made.files) names += " " + name;
+    return "clients for " + config.publicUrl + (made.fromCache ? " reused" : " made") + " in " +
+           config.outDir + " (" + std::to_string(milliseconds) + " ms):" + names;
+}
+
+BackgroundClientBuilds::BackgroundClientBuilds(ClientBuildsConfig config,
+                                               std::function<void(const std::vector<std::string>&)> offer,
+                                               std::function<void(const std::string&)> report)
+    : config_(std::move(config)), offer_(std::move(offer)), report_(std::move(report)) {
+    config_.onPortable = offer_;
+    config_.stop = &stop_;
+}
+
+void BackgroundClientBuilds::stop() { stop_.stop(); }
+
+void BackgroundClientBuilds::run() {
+    auto start = std::chrono::steady_clock::now();
+    try {
+        ClientBuilds made = makeClientBuilds(config_);
+        if (stop_.stopped()) return;
+        offer_(made.files);  // before the log says so
+        for (const std::string& note : made.notes) report_(note);
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        report_(clientBuildsSummary(config_, made, static_cast<long long>(ms.count())));
+    } catch (const std::exception& e) {
+        report_("cannot make the clients for " + config_.publicUrl + ": " + e.what());
+    }
 }
 
 }  // namespace lobby

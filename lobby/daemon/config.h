@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,9 @@ struct LobbyConfig : HttpLimits {
     std::string downloadsDir;   // empty: nothing under /download/
     std::string publicUrl;      // empty: no clients for this lobby's address
     std::string clientsDir = kPackagedClientsDir;
-    // Set by whoever made the clients for publicUrl: the folder that holds them, and their
-    // names; served under /download/ after downloadsDir.
-    std::string clientBuildsDir;
-    std::vector<std::string> clientBuilds;
+    // The clients for publicUrl, made in the background from run() on and served under
+    // /download/ (after downloadsDir) as they are written; their outDir must exist.
+    std::optional<ClientBuildsConfig> clientBuilds;
     std::vector<Webhook> notify;  // told of each newly announced race
     std::string notifyCa;         // certificates for them besides the system's; empty: none
     ProbeConfig probe;            // asking each race's host as a joining game would

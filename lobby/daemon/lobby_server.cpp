@@ -61,6 +61,7 @@ struct LobbyServer::Impl final : HttpHandler {
     Worker fileReader;  // downloads not yet cached
     ProbeCounters probeCounters;
     Prober prober;
+    std::optional<BackgroundClientBuilds> builds;  // with --public-url
     HttpServer http;  // it goes before the rest, and with it every session
     Threads threads;  // last: its threads end before anything they use
 
@@ -105,6 +106,10 @@ LobbyServer::Impl::Impl(LobbyConfig c)
       prober(config.probe, Expiry{config.raceTtlSeconds}, config.clock, probeCounters,
              [this](int game, std::uint32_t ip) { withdrawSilent(game, ip); }, reportProblem),
       http(*this, httpLimits()) {
+    if (config.clientBuilds)
+        builds.emplace(
+            *config.clientBuilds, [this](const std::vector<std::string>& names) { site.offerBuilds(names); },
+            reportProblem);
     lists.onEvent([this](const RaceEvent& event) { raceEvent(event); });
     makeStats(config.clock());
     writer.every(config.sweepInterval, [this] {
@@ -125,6 +130,7 @@ LobbyServer::Impl::Impl(LobbyConfig c)
     // It hands the writer its withdrawals, so it stops before the writer does.
     threads.add("prober", [this] { prober.run(); }, [this] { prober.stop(); });
     threads.add("file reader", [this] { fileReader.run(); }, [this] { fileReader.stop(); });
+    if (builds) threads.add("client builds", [this] { builds->run(); }, [this] { builds->stop(); });
     for (std::size_t i = 0; i < http.loopCount(); ++i)
         threads.add("http " + std::to_string(i), [this, i] { http.serve(i); }, [this] { http.stop(); });
     if (!config.stopOnSignals) return;

@@ -12,20 +12,6 @@ const std::string kEndOrStillOpen = "ifnull(closed, 9223372036854775807)";
 
 }  // namespace
 
-void createSchema(sqlite3* db) {
-    execSql(db,
-            "CREATE TABLE IF NOT EXISTS history ("
-            " game TEXT NOT NULL, opened INTEGER NOT NULL, closed INTEGER,"
-            " ended TEXT CHECK (ended IN ('withdrawn', 'expired')),"
-            " CHECK ((closed IS NULL) = (ended IS NULL)))");
-    // Only the races still listed: small, and what a withdrawal or the sweep looks up.
-    execSql(db,
-            "CREATE INDEX IF NOT EXISTS history_open ON history (opened, game)"
-            " WHERE closed IS NULL");
-    execSql(db,
-            ("CREATE INDEX IF NOT EXISTS history_by_end ON history (" + kEndOrStillOpen + ")").c_str());
-}
-
 void recordOpened(sqlite3* db, std::string_view game, std::int64_t at) {
     Statement(db, "INSERT INTO history (game, opened) VALUES (?1, ?2)").bind(1, game).bind(2, at).run();
 }

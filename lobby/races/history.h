@@ -26,7 +26,6 @@ struct PastRace {
 // Each throws StoreError with SQLite's text; the caller's transaction is left to the caller.
 namespace history {
 
-void createSchema(sqlite3* db);
 void recordOpened(sqlite3* db, std::string_view game, std::int64_t at);
 // Closes one open race of this game announced at `opened`. Races of one game announced in
 // the same second can't be told apart here, and need not be.

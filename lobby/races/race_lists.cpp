@@ -105,7 +105,8 @@ void RaceLists::sweep(std::int64_t now) {
             for (Race& race : store_.list(kGames[i].id, std::numeric_limits<std::int64_t>::min()))
                 if (expiry_.expired(race.created, now))
                     expired.push_back({RaceEvent::Kind::Expired, static_cast<int>(i), std::move(race)});
-    store_.sweep(expiry_, now, now - historyKeep_);
+    // From a whole hour: the heat map's first hour then has all its races.
+    store_.sweep(expiry_, now, now / 3600 * 3600 - historyKeep_);
     rebuildAll(now);
     for (const RaceEvent& event : expired) observer_(event);
 }

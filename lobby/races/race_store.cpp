@@ -4,38 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "races/schema.h"
+
 namespace lobby {
 
-RaceStore::RaceStore(const std::string& path) {
-    int rc = sqlite3_open_v2(path.c_str(), &db_,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
-    if (rc != SQLITE_OK) {
-        std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-        sqlite3_close(db_);
-        throw StoreError(message);
-    }
-    try {
-        sqlite3_busy_timeout(db_, 5000);
-        {
-            Statement journal(db_, "PRAGMA journal_mode=WAL");
-            journal.step();
-            if (path != ":memory:" && journal.text(0) != "wal")
-                throw StoreError("cannot use write-ahead logging for " + path);
-        }
-        // FULL: a race confirmed to a player survives even a power cut, not only a crash.
-        execSql(db_, "PRAGMA synchronous=FULL");
-        execSql(db_,
-                "CREATE TABLE IF NOT EXISTS races ("
-                " game TEXT NOT NULL, ip INTEGER NOT NULL, name TEXT NOT NULL,"
-                " created INTEGER NOT NULL, PRIMARY KEY (game, ip)) WITHOUT ROWID");
-        execSql(db_, "CREATE INDEX IF NOT EXISTS races_by_created ON races (created)");
-        history::createSchema(db_);
-    } catch (...) {
-        sqlite3_close(db_);
-        throw;
-    }
-}
+RaceStore::RaceStore(const std::string& path) : db_(openDatabase(path)) {}
 
 RaceStore::~RaceStore() { sqlite3_close(db_); }
 

@@ -22,7 +22,8 @@ enum class AddOutcome { Added, Replaced, Full };
 
 class RaceStore {
 public:
-    // Opens or creates the database; ":memory:" gives a private in-memory one.
+    // Opens or creates the database and brings its schema up to date (schema.h); ":memory:"
+    // gives a private in-memory one.
     explicit RaceStore(const std::string& path);
     ~RaceStore();
     RaceStore(const RaceStore&) = delete;

@@ -55,13 +55,23 @@ Site::Site(const LobbyConfig& config, const RaceLists& lists, LobbyMetrics& metr
            std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics)
     : config_(config), lists_(lists), metrics_(metrics), fillMetrics_(std::move(fillMetrics)) {
     if (!config.downloadsDir.empty()) downloads_ = std::make_unique<Downloads>(config.downloadsDir);
-    if (!config.clientBuildsDir.empty()) builds_ = std::make_unique<Downloads>(config.clientBuildsDir);
+    if (config.clientBuilds) builds_ = std::make_unique<Downloads>(config.clientBuilds->outDir);
     makeStats({}, 0);  // until the lobby makes them from its history
 }
 
 bool Site::isBuild(std::string_view name) const {
-    return builds_ && std::find(config_.clientBuilds.begin(), config_.clientBuilds.end(), name) !=
-                          config_.clientBuilds.end();
+    std::shared_ptr<const std::vector<std::string>> offered;
+    {
+        std::lock_guard lock(buildsMutex_);
+        offered = offered_;
+    }
+    return builds_ && std::find(offered->begin(), offered->end(), name) != offered->end();
+}
+
+void Site::offerBuilds(const std::vector<std::string>& names) {
+    auto offered = std::make_shared<const std::vector<std::string>>(names);
+    std::lock_guard lock(buildsMutex_);
+    offered_ = std::move(offered);
 }
 
 Site::~Site() = default;
@@ -131,7 +141,7 @@ std::int64_t Site::statsMadeAt() const { return stats()->at; }
 void Site::makeStats(const std::vector<PastRace>& history, std::int64_t now) {
     std::vector<std::string> games;
     for (const auto& game : kGames) games.emplace_back(game.id);
-    RaceStats figures = computeStats(history, games, now);
+    RaceStats figures = computeStats(history, games, now, config_.historyDays);
     auto made = std::make_shared<const StatsBodies>(
         StatsBodies{now, std::make_shared<const std::string>(renderStatsPage(figures)),
                     std::make_shared<const std::string>(renderStatsJson(figures))});

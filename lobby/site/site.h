@@ -44,6 +44,8 @@ public:
     static constexpr std::int64_t kStatsSeconds = 60;
     std::int64_t statsMadeAt() const;
     void makeStats(const std::vector<PastRace>& history, std::int64_t now);
+    // From any thread: the clients made for --public-url that are written, to be served.
+    void offerBuilds(const std::vector<std::string>& names);
 
 private:
     struct StatsBodies {
@@ -66,6 +68,8 @@ private:
     std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics_;
     std::unique_ptr<Downloads> downloads_;
     std::unique_ptr<Downloads> builds_;
+    mutable std::mutex buildsMutex_;  // held only to copy or swap the pointer
+    std::shared_ptr<const std::vector<std::string>> offered_ = std::make_shared<const std::vector<std::string>>();
     mutable std::mutex statsMutex_;  // held only to copy or swap the pointer
     std::shared_ptr<const StatsBodies> stats_;
 };

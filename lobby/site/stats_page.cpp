@@ -19,9 +19,12 @@ constexpr const char* kWeekdays[] = {"Monday", "Tuesday", "Wednesday", "Thursday
 // From no race to the most: light grey, then ever darker blue.
 constexpr const char* kShades[] = {"#f0f0f0", "#c6dbef", "#9ecae1", "#6baed6", "#3182bd", "#08519c"};
 
-// 1970-01-01 was a Thursday.
-int weekdayOf(std::int64_t t) { return static_cast<int>((t / kDay + 3) % 7); }
-int hourOf(std::int64_t t) { return static_cast<int>(t % kDay / kHour); }
+// 1970-01-01 was a Thursday. Before it too: the page made before the history is read.
+int weekdayOf(std::int64_t t) {
+    std::int64_t day = (t - (t < 0 ? kDay - 1 : 0)) / kDay;
+    return static_cast<int>(((day + 3) % 7 + 7) % 7);
+}
+int hourOf(std::int64_t t) { return static_cast<int>((t % kDay + kDay) % kDay / kHour); }
 
 // "Dec 5"
 std::string shortDay(std::int64_t t) {
@@ -56,6 +59,15 @@ Busiest busiestOf(const RaceStats& stats) {
         for (int h = 0; h < 24; ++h)
             if (stats.open[d][h] > best.open) best = {d, h, stats.open[d][h]};
     return best;
+}
+
+int heatDays(const RaceStats& stats) { return static_cast<int>((stats.hoursTo - stats.hoursFrom) / kDay); }
+
+// "the last four weeks", or as many days as the history keeps.
+std::string heatPeriod(const RaceStats& stats) {
+    int days = heatDays(stats);
+    if (days == kStatsWeeks * 7) return "the last four weeks";
+    return days == 1 ? "the last day" : "the last " + std::to_string(days) + " days";
 }
 
 std::string hourSpan(int hour) {
@@ -110,7 +122,7 @@ std::string heatMap(const RaceStats& stats) {
     std::string svg =
         "<svg role=\"img\" aria-labelledby=\"heat-title\" viewBox=\"0 0 480 214\" font-size=\"13\""
         " fill=\"#222\">\n<title id=\"heat-title\">Races open by weekday and hour, UTC, on "
-        "average over the last four weeks. " + busiestHourText(stats) + "</title>\n";
+        "average over " + heatPeriod(stats) + ". " + busiestHourText(stats) + "</title>\n";
     for (int h = 0; h < 24; h += 3)
         svg += "<text x=\"" + number(left + width * (h + 0.5), "%.1f") +
                "\" y=\"14\" text-anchor=\"middle\">" + number(h, "%02.0f") + "</text>\n";
@@ -120,11 +132,16 @@ std::string heatMap(const RaceStats& stats) {
                std::string(kWeekdays[d], 3) + "</text>\n";
         for (int h = 0; h < 24; ++h) {
             double open = stats.open[static_cast<std::size_t>(d)][static_cast<std::size_t>(h)];
+            std::string place = "\" x=\"" + number(left + width * h, "%.0f") + "\" y=\"" + number(y, "%.0f") +
+                                "\" width=\"" + number(width - 1, "%.0f") + "\" height=\"" + number(height - 1, "%.0f");
+            if (stats.covered[static_cast<std::size_t>(d)][static_cast<std::size_t>(h)] == 0) {
+                svg += "<rect class=\"cell" + place + "\" fill=\"#fff\" stroke=\"#bbb\"><title>" + kWeekdays[d] +
+                       " " + hourSpan(h) + " UTC: not in the history kept</title></rect>\n";
+                continue;
+            }
             int shade = open <= 0 ? 0 : std::clamp(static_cast<int>(std::ceil(open / most * 5)), 1, 5);
-            svg += "<rect class=\"cell\" data-open=\"" + number(open, "%.2f") + "\" x=\"" +
-                   number(left + width * h, "%.0f") + "\" y=\"" + number(y, "%.0f") +
-                   "\" width=\"" + number(width - 1, "%.0f") + "\" height=\"" +
-                   number(height - 1, "%.0f") + "\" fill=\"" + kShades[shade] + "\"><title>" +
+            svg += "<rect class=\"cell\" data-open=\"" + number(open, "%.2f") + place + "\" fill=\"" +
+                   kShades[shade] + "\"><title>" +
                    kWeekdays[d] + " " + hourSpan(h) + " UTC: " + average(open) +
                    " open on average</title></rect>\n";
         }
@@ -159,12 +176,15 @@ std::int64_t statsReadFrom(std::int64_t now) {
 }
 
 RaceStats computeStats(const std::vector<PastRace>& history,
-                       const std::vector<std::string>& games, std::int64_t now) {
+                       const std::vector<std::string>& games, std::int64_t now,
+                       std::int64_t historyDays) {
     RaceStats stats;
     stats.now = now;
     stats.firstDay = now / kDay * kDay - (kStatsDays - 1) * kDay;
     stats.hoursTo = now / kHour * kHour;
-    stats.hoursFrom = stats.hoursTo - kStatsWeeks * 7 * kDay;
+    stats.hoursFrom = stats.hoursTo - std::min<std::int64_t>(kStatsWeeks * 7, historyDays) * kDay;
+    for (std::int64_t hour = stats.hoursFrom; hour < stats.hoursTo; hour += kHour)
+        ++stats.covered[static_cast<std::size_t>(weekdayOf(hour))][static_cast<std::size_t>(hourOf(hour))];
     for (const std::string& game : games) stats.games.push_back({game, {}});
     for (const PastRace& race : history) {
         for (auto& game : stats.games)
@@ -178,18 +198,22 @@ RaceStats computeStats(const std::vector<PastRace>& history,
         for (std::int64_t hour = from / kHour * kHour; hour < to; hour += kHour) {
             std::int64_t seconds = std::min(to, hour + kHour) - std::max(from, hour);
             stats.open[static_cast<std::size_t>(weekdayOf(hour))][static_cast<std::size_t>(hourOf(hour))] +=
-                static_cast<double>(seconds) / (kHour * kStatsWeeks);
+                static_cast<double>(seconds);
         }
     }
+    for (int d = 0; d < 7; ++d)
+        for (int h = 0; h < 24; ++h)
+            if (int times = stats.covered[static_cast<std::size_t>(d)][static_cast<std::size_t>(h)])
+                stats.open[static_cast<std::size_t>(d)][static_cast<std::size_t>(h)] /= kHour * times;
     return stats;
 }
 
 std::string busiestHourText(const RaceStats& stats) {
     Busiest best = busiestOf(stats);
-    if (best.open <= 0) return "No races were open in the last four weeks.";
+    if (best.open <= 0) return "No races were open in " + heatPeriod(stats) + ".";
     return "Races are most often open on " + std::string(kWeekdays[best.weekday]) + "s from " +
-           hourSpan(best.hour) + " UTC: " + average(best.open) +
-           " on average over the last four weeks.";
+           hourSpan(best.hour) + " UTC: " + average(best.open) + " on average over " +
+           heatPeriod(stats) + ".";
 }
 
 std::string renderStatsPage(const RaceStats& stats) {
@@ -204,12 +228,18 @@ std::string renderStatsPage(const RaceStats& stats) {
         html += "<h3>" + escapeHtml(game.game) + ": " + races(total) + "</h3>\n" +
                 barChart(stats, game);
     }
+    const int days = heatDays(stats);
+    const bool shorter = days < kStatsWeeks * 7;
     html += figuresTable(stats) +
             "<h2>Races open by weekday and hour (UTC)</h2>\n<p>Each square is the average number "
-            "of races open in that hour of the week, over the four weeks from " +
-            shortDay(stats.hoursFrom) + utcText(stats.hoursFrom, ", %H:%M") + " to " +
-            shortDay(stats.hoursTo) + utcText(stats.hoursTo, ", %H:%M") +
-            " UTC. Darker squares: more races open.</p>\n" + heatMap(stats);
+            "of races open in that hour of the week, over the " +
+            (shorter ? std::to_string(days) + (days == 1 ? " day" : " days") : std::string("four weeks")) +
+            " from " + shortDay(stats.hoursFrom) + utcText(stats.hoursFrom, ", %H:%M") + " to " +
+            shortDay(stats.hoursTo) + utcText(stats.hoursTo, ", %H:%M") + " UTC" +
+            (shorter ? ": the lobby keeps its history that long, not the four weeks this map can cover" : "") +
+            ". Darker squares: more races open" +
+            (days < 7 ? "; hours of the week not in the history kept are left blank" : "") + ".</p>\n" +
+            heatMap(stats);
     return html + pageEnd("<p class=\"note\">Figures as of " + utcText(stats.now, "%Y-%m-%d %H:%M:%S") +
                           " UTC, made again at most once a minute; for programs: <a "
                           "href=\"/stats.json\">/stats.json</a>. The history keeps when races were "
@@ -229,9 +259,11 @@ std::string renderStatsJson(const RaceStats& stats) {
     open["to_utc"] = isoUtc(stats.hoursTo);
     open["weekdays"] = std::vector<std::string>(std::begin(kWeekdays), std::end(kWeekdays));
     auto& averages = open["average_open"] = nlohmann::ordered_json::array();
-    for (const auto& day : stats.open) {
+    for (std::size_t d = 0; d < 7; ++d) {
         auto& row = averages.emplace_back(nlohmann::ordered_json::array());
-        for (double value : day) row.push_back(std::round(value * 100) / 100);
+        for (std::size_t h = 0; h < 24; ++h)
+            row.push_back(stats.covered[d][h] ? nlohmann::ordered_json(std::round(stats.open[d][h] * 100) / 100)
+                                              : nlohmann::ordered_json(nullptr));
     }
     Busiest best = busiestOf(stats);
     doc["busiest_hour"] = best.open <= 0 ? nlohmann::ordered_json(nullptr)

@@ -11,7 +11,8 @@
 namespace lobby {
 
 inline constexpr int kStatsDays = 30;   // the bars: today and the 29 days before, UTC
-inline constexpr int kStatsWeeks = 4;   // the heat map: the last four weeks of whole hours
+inline constexpr int kStatsWeeks = 4;   // the heat map: the last four weeks of whole hours,
+                                        // or the days the history keeps when fewer
 
 struct RaceStats {
     std::int64_t now = 0;
@@ -22,14 +23,18 @@ struct RaceStats {
     };
     std::vector<Game> games;
     std::int64_t hoursFrom = 0, hoursTo = 0;  // the heat map's window, whole hours
-    // Monday first; each the average number of races open in that hour of the week.
+    // Monday first; each the average number of races open in that hour of the week, over
+    // the `covered` times it falls in the window (none: the history keeps no such hour).
     std::array<std::array<double, 24>, 7> open{};
+    std::array<std::array<int, 24>, 7> covered{};
 };
 
 // Where the history must be read from for computeStats at `now`.
 std::int64_t statsReadFrom(std::int64_t now);
+// historyDays: how long the history keeps a race after it ended (--history-days).
 RaceStats computeStats(const std::vector<PastRace>& history,
-                       const std::vector<std::string>& games, std::int64_t now);
+                       const std::vector<std::string>& games, std::int64_t now,
+                       std::int64_t historyDays = kStatsWeeks * 7);
 
 // "Races are most often open on Saturdays from 20:00 to 21:00 UTC, 2.5 on average."
 std::string busiestHourText(const RaceStats& stats);

@@ -227,6 +227,9 @@ no_sigsys() {
         mount -t tmpfs none /mnt
     until_true 5 sh -c "nsenter -t $cpid -a -r -w -- journalctl --no-pager -o cat | grep -q 'status=31/SYS'" ||
         return 1
+    # The clients are made after the lobby listens: served once the journal says so.
+    until_true 60 sh -c "nsenter -t $cpid -a -r -w -- journalctl --no-pager -o cat | grep -qF 'clients for $public_url'" ||
+        return 1
     local pid expected path status
     pid=$(main_pid)
     while read -r expected path; do

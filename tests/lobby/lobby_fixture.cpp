@@ -1,10 +1,26 @@
 #include "lobby_fixture.h"
 
+#include <sqlite3.h>
+
 #include <cstdlib>
+
+#include "read_file.h"
 
 bool isRefusal(const std::string& body) {
     return body.rfind("ERROR\n", 0) == 0 && body.size() > 6 && body.back() == '\n' &&
            body.find('\n', 6) == body.size() - 1;
+}
+
+void writeRelease100Database(const std::string& path, int schemaVersion) {
+    std::string script = readFile(KESTRUN_SOURCE_DIR "/tests/lobby/release-1.0.0.sql") +
+                         "PRAGMA user_version = " + std::to_string(schemaVersion) + ";";
+    sqlite3* db = nullptr;
+    char* error = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
+        sqlite3_exec(db, script.c_str(), nullptr, nullptr, &error) != SQLITE_OK)
+        ADD_FAILURE() << "release-1.0.0.sql: " << (error ? error : sqlite3_errmsg(db));
+    sqlite3_free(error);
+    sqlite3_close(db);
 }
 
 TempDir::TempDir() {

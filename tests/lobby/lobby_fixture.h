@@ -32,6 +32,10 @@ private:
     std::filesystem::path path_;
 };
 
+// A database as release 1.0.0 left it (release-1.0.0.sql: three races, five history rows),
+// with its user_version set to `schemaVersion`.
+void writeRelease100Database(const std::string& path, int schemaVersion = 0);
+
 class RunningLobby {
 public:
     explicit RunningLobby(lobby::LobbyConfig config);

@@ -161,7 +161,9 @@ kestrun_lobby_out=$work/lobby.out kestrun_lobby_start "${args[0]}" "$work/lobby.
 body=$(curl -sS --max-time 10 "http://127.0.0.1:$kestrun_lobby_port/server/server.php?action=getip")
 [ "$body" = $'OK\n127.0.0.1' ] || fail "getip answered: $body"
 [ -f "$work/lobby.db" ] || fail "the lobby did not open its database at LOBBY_DB"
-curl -sS --max-time 10 -o "$work/served.exe" "http://127.0.0.1:$kestrun_lobby_port/download/kestrun.exe"
+# Offered once written, which the lobby does after it listens.
+curl -sS --fail --retry 10 --retry-delay 1 --retry-all-errors --max-time 10 -o "$work/served.exe" \
+    "http://127.0.0.1:$kestrun_lobby_port/download/kestrun.exe"
 grep -qaF 'http://lobby.example.org/' "$work/served.exe" ||
     fail "/download/kestrun.exe does not carry LOBBY_PUBLIC_URL"
 rc=0

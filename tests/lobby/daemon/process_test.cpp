@@ -19,6 +19,7 @@
 
 #include "poll_until.h"
 #include "lobby_fixture.h"
+#include "races/schema.h"
 #include "read_file.h"
 #include "stand_in_clients.h"
 #include "wire/site_slot.h"
@@ -155,6 +156,11 @@ TEST(LobbyProcess, StartUpFailuresAreExplainedAndEndTheProcess) {
     ASSERT_GT(port, 0);
     std::ofstream(dir.file("text.db")) << "this is not a database, just some text to fill a page\n"
                                        << std::string(2000, 'x');
+    // A later release's database: the daemon and each subcommand leave it as it is.
+    const std::string newer = dir.file("newer.db"),
+                      refused = "schema version " + std::to_string(lobby::kSchemaVersion + 1) + " is newer";
+    writeRelease100Database(newer, lobby::kSchemaVersion + 1);
+    const std::string newerBytes = readFile(newer);
 
     struct Case {
         std::vector<std::string> args;
@@ -170,6 +176,10 @@ TEST(LobbyProcess, StartUpFailuresAreExplainedAndEndTheProcess) {
         {{"--frobnicate"}, 2, "unknown option --frobnicate"},
         {{"--listen", "127.0.0.1:0", "--db", ":memory:", "--block-list", dir.file("bad.txt")}, 1,
          "line 2: "},
+        {{"--listen", "127.0.0.1:0", "--db", newer}, 1, "cannot open database " + newer + ": its " + refused},
+        {{"races", "--db", newer}, 1, refused},
+        {{"seed", "--db", newer}, 1, refused},
+        {{"remove", "--db", newer, "--game", "NFS4", "--ip", "192.0.2.1"}, 1, refused},
     };
     std::ofstream(dir.file("bad.txt")) << "192.0.2.1\n192.0.2.0/40\n";
     for (const Case& c : cases) {
@@ -178,6 +188,7 @@ TEST(LobbyProcess, StartUpFailuresAreExplainedAndEndTheProcess) {
         EXPECT_NE(second.errors().find(c.says), std::string::npos) << second.errors();
         EXPECT_EQ(second.errors().find("listening"), std::string::npos) << second.errors();
     }
+    EXPECT_EQ(readFile(newer), newerBytes);
 }
 
 TEST(LobbyProcess, HelpDescribesTheOptionsAndSeeding) {
@@ -391,9 +402,10 @@ TEST(LobbyProcess, PublicUrlServesClientsMadeOncePerAddress) {
     std::ofstream(dir.file("own/kestrun-x86.exe")) << "the host's own";
     auto serve = [&](const std::string& url, const std::function<void(int port)>& check) {
         LobbyProcess lobby({"--listen", "127.0.0.1:0", "--db", dir.file("l.db"), "--public-url", url,
-                            "--clients", dir.file("share"), "--downloads", dir.file("own")});
+                            "--clients", dir.file("share"), "--downloads", dir.file("own"), "--rate-limit", "0"});
         int port = lobby.waitForPort();
         EXPECT_GT(port, 0) << lobby.errors();
+        EXPECT_TRUE(pollUntil([&] { return httpGet(port, "/download/kestrun-setup.exe").status == 200; }));
         if (port > 0) check(port);
         lobby.signal(SIGTERM);
         EXPECT_EQ(lobby.waitForExit(), 0) << lobby.errors();
@@ -426,4 +438,48 @@ TEST(LobbyProcess, PublicUrlServesClientsMadeOncePerAddress) {
         EXPECT_EQ(lobby.waitForExit(), 2) << bad;
         EXPECT_NE(lobby.errors().find("--public-url " + bad + ": the address "), std::string::npos) << lobby.errors();
     }
+}
+
+// makensis, held until a test creates `go`: a lobby that made the installers before it
+// listens would not answer at all.
+TEST(LobbyProcess, ARestartAnswersAtOnceAndOffersEachClientWhenMade) {
+    TempDir dir;
+    writeStandInClients(dir.file("share"));
+    std::filesystem::create_directory(dir.file("bin"));
+    std::ofstream(dir.file("bin/makensis"))
+        << "#!/bin/sh\necho $$ >> '" << dir.file("pids") << "'\n"
+        << "for a; do case $a in -DOUTFILE=*) out=${a#-DOUTFILE=};; esac; done\n"
+        << "while [ ! -e '" << dir.file("go") << "' ]; do sleep 0.02; done\necho installer > \"$out\"\n";
+    std::filesystem::permissions(dir.file("bin/makensis"), std::filesystem::perms::owner_all);
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", (dir.file("bin") + ":" + path).c_str(), 1);
+    const std::vector<std::string> args{"--listen", "127.0.0.1:0", "--db", dir.file("l.db"), "--public-url",
+                                        "http://lobby.example.org/", "--clients", dir.file("share"),
+                                        "--rate-limit", "0"};
+    auto listed = [](int port, const std::string& name) {
+        return httpGet(port, "/").body.find("href=\"/download/" + name + "\"") != std::string::npos;
+    };
+    {
+        // Stopped while makensis runs: it is ended with the lobby, and nothing half-made stays.
+        LobbyProcess first(args);
+        ASSERT_GT(first.waitForPort(), 0) << first.errors();
+        ASSERT_TRUE(pollUntil([&] { return !readFile(dir.file("pids")).empty(); }));
+        first.signal(SIGTERM);
+        EXPECT_EQ(first.waitForExit(), 0) << first.errors();
+        EXPECT_NE(::kill(std::stoi(readFile(dir.file("pids"))), 0), 0) << "makensis outlived the lobby";
+        for (const auto& entry : std::filesystem::directory_iterator(dir.file("clients")))
+            EXPECT_TRUE(entry.path().extension() == ".exe" || entry.path().filename() == "SHA256SUMS") << entry.path();
+    }
+    LobbyProcess lobby(args);
+    int port = lobby.waitForPort();
+    setenv("PATH", path.c_str(), 1);
+    ASSERT_GT(port, 0) << lobby.errors();
+    EXPECT_EQ(httpGet(port, "/server/server.php?action=getip").body, "OK\n127.0.0.1\n");
+    EXPECT_TRUE(pollUntil([&] { return listed(port, "kestrun.exe") && listed(port, "SHA256SUMS"); }));
+    EXPECT_FALSE(listed(port, "kestrun-setup.exe"));
+    std::ofstream(dir.file("go")).flush();
+    EXPECT_TRUE(pollUntil([&] { return listed(port, "kestrun-setup.exe") && listed(port, "kestrun-setup-x86.exe"); }));
+    EXPECT_EQ(httpGet(port, "/download/kestrun-setup-x86.exe").body, "installer\n");
+    lobby.signal(SIGTERM);
+    EXPECT_EQ(lobby.waitForExit(), 0) << lobby.errors();
 }

@@ -7,7 +7,9 @@
 
 #include "lobby_fixture.h"
 #include "lobby_queries.h"
+#include "read_file.h"
 #include "races/race_store.h"
+#include "races/schema.h"
 #include "site/stats_page.h"
 
 namespace {
@@ -72,6 +74,27 @@ TEST(History, KeepsWhenRacesOpenedAndEndedButNotWho) {
             EXPECT_EQ(cell.find(who), std::string::npos) << cell;
 }
 
+// Release 1.0.0 had no schema version: its database is migrated at the first open with every
+// row kept, and a second open finds nothing to do and changes no byte.
+TEST(History, ARelease100DatabaseIsMigratedOnceAndKeepsEveryRow) {
+    TempDir dir;
+    const std::string path = dir.file("1.0.0.db");
+    writeRelease100Database(path);
+    {
+        RaceStore store(path);
+        std::vector<std::string> names;
+        for (const char* game : {"NFS4", "NFS5"})
+            for (const lobby::Race& race : store.list(game, 0)) names.push_back(race.name);
+        EXPECT_EQ(names, (std::vector<std::string>{"Night run", "Sunday cup", "Porsche only"}));
+        EXPECT_EQ(store.history(0).size(), 5u);
+    }
+    const std::string migrated = readFile(path);
+    // The header's user_version, big-endian at offset 60.
+    EXPECT_EQ(migrated.substr(60, 4), std::string(3, '\0') + char(lobby::kSchemaVersion));
+    { RaceStore again(path); }
+    EXPECT_EQ(readFile(path), migrated);
+}
+
 TEST(History, AnnouncementFailsWholeWhenItsHistoryCannotBeWritten) {
     TempDir dir;
     RaceStore store(dir.file("h.db"));
@@ -121,6 +144,16 @@ TEST(Stats, HoursAreSharedOutByTheSecondsRacesWereOpen) {
     EXPECT_EQ(lobby::busiestHourText(stats),
               "Races are most often open on Wednesdays from 20:00 to 21:00 UTC: 0.13 on average "
               "over the last four weeks.");
+
+    // A history kept for fewer days: the map covers them, each hour averaged over the times
+    // it falls in them, and says so; an hour not in them has no figure.
+    auto tenDays = lobby::computeStats(past, {"NFS4", "NFS5"}, now, 10);
+    EXPECT_DOUBLE_EQ(tenDays.open[2][20], 0.5 / 2);
+    EXPECT_NE(lobby::renderStatsPage(tenDays).find("over the 10 days from Nov 19, 02:00 to Nov 29, 02:00 UTC: the "
+                                                   "lobby keeps its history that long"), std::string::npos);
+    auto threeDays = nlohmann::json::parse(lobby::renderStatsJson(lobby::computeStats(past, {"NFS4"}, now, 3)));
+    EXPECT_EQ(threeDays["open_by_hour"]["average_open"][2][20], 0.5);
+    EXPECT_TRUE(threeDays["open_by_hour"]["average_open"][4][12].is_null()) << "Friday";
 }
 
 TEST_F(LobbyTest, StatsJsonGivesTheSeededHistoryAndSurvivesRestart) {
