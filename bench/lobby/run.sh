@@ -265,9 +265,10 @@ resident_kib() {  # $1: a server's PID; its resident memory and its children's
 
 # $1: attack.py's attack (hold or slowread), $2 $3: the server's PID and port. Prints the
 # steady client's p99 and share answered, the server's CPU seconds from the attack's start to
-# the steady client's end, and how much its resident memory grew meanwhile, in KiB.
+# the steady client's end, how much its resident memory grew meanwhile and what its sockets
+# hold unread by the clients at the end (the kernel's memory for them), in KiB.
 under_attack() {
-    local cpu rss steady
+    local cpu rss steady queued
     cpu=$(cpu_ticks "$2")
     rss=$(resident_kib "$2")
     coproc ATTACK { python3 "$root/bench/lobby/attack.py" "$1" --port "$3"; }
@@ -275,14 +276,15 @@ under_attack() {
     steady=$(python3 "$root/bench/lobby/attack.py" steady --port "$3" --seconds "$attack_seconds")
     cpu=$(($(cpu_ticks "$2") - cpu))
     rss=$(($(resident_kib "$2") - rss))
+    queued=$(ss -Htn state established "( sport = :$3 )" | awk '{ q += $2 } END { print int(q / 1024) }')
     exec {ATTACK[1]}>&-
     wait "$ATTACK_PID" 2>/dev/null || true
-    echo "$steady" | awk -v c="$cpu" -v hz="$(getconf CLK_TCK)" -v m="$rss" \
-        '{ sub("%", "", $2); printf "%s %s %.2f %d\n", $7, $2, c / hz, m }'
+    echo "$steady" | awk -v c="$cpu" -v hz="$(getconf CLK_TCK)" -v m="$rss" -v q="$queued" \
+        '{ sub("%", "", $2); printf "%s %s %.2f %d %d\n", $7, $2, c / hz, m, q }'
 }
 
 attack_rounds() {  # $1: attack.py's attack; $2: connections it holds
-    local round name pid port p99 answered cpu grown line
+    local round name pid port p99 answered cpu grown queued line
     : >"$work/rounds"
     for round in $(seq "$runs"); do
         line="  round $round"
@@ -294,15 +296,16 @@ attack_rounds() {  # $1: attack.py's attack; $2: connections it holds
                 start_named_lobby "$name"
                 pid=$lobby_pid port=$lobby_port
             fi
-            read -r p99 answered cpu grown < <(under_attack "$1" "$pid" "$port")
+            read -r p99 answered cpu grown queued < <(under_attack "$1" "$pid" "$port")
             stop_servers
-            echo "$round $name $p99 $cpu $answered $grown" >>"$work/rounds"
-            line+=$(printf ' | %s p99 %.1f ms, %s%% answered, CPU %.2f s, +%d KiB (%.1f a connection)' \
-                "$name" "$p99" "$answered" "$cpu" "$grown" "$(awk -v g="$grown" -v n="$2" 'BEGIN { print g / n }')")
+            echo "$round $name $p99 $cpu $answered $grown $queued" >>"$work/rounds"
+            line+=$(printf ' | %s p99 %.1f ms, %s%% answered, CPU %.2f s, +%d KiB resident, %d KiB queued (%.1f KiB a connection)' \
+                "$name" "$p99" "$answered" "$cpu" "$grown" "$queued" \
+                "$(awk -v g="$grown" -v q="$queued" -v n="$2" 'BEGIN { print (g + q) / n }')")
         done
         echo "$line | load $(load)"
     done
-    spread "p99 ms,CPU s,answered %,grown KiB" "$work/rounds"
+    spread "p99 ms,CPU s,answered %,grown KiB,queued KiB" "$work/rounds"
 }
 
 if [[ " $parts " == *" attack "* ]]; then
