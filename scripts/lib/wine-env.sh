@@ -24,6 +24,32 @@ if [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wine64 ] && ! kestrun_runs_32
     export PATH="$kestrun_wine_shims:$PATH"
 fi
 
+# Whether the 32-bit client's suites can run here. $1: the build's ia32-probe, which exits
+# 32 where the kernel runs 32-bit programs. Returns 0 when they can; 77 with the reason
+# (the kernel, the 32-bit Wine or both) when they cannot; 1 with the fault when the parts
+# are there but the 32-bit Wine does not start. The loader's path is for tests to move.
+kestrun_32bit_check() {
+    local probe=$1 loader=${KESTRUN_WINE32_LOADER:-/usr/lib/wine/wine} kernel="" wine=""
+    [ -x "$probe" ] || { echo "$probe is missing (it is made with the build)"; return 1; }
+    local ran=0
+    "$probe" 2>/dev/null || ran=$?
+    [ "$ran" -eq 32 ] || kernel="this kernel runs no 32-bit programs"
+    if [ ! -x "$loader" ]; then
+        wine="no 32-bit Wine ($loader is missing"
+        [ -f "$kestrun_root/build/wine32-unavailable" ] &&
+            wine+="; bootstrap: $(cat "$kestrun_root/build/wine32-unavailable")"
+        wine+=")"
+    fi
+    if [ -n "$kernel$wine" ]; then
+        echo "$kernel${kernel:+${wine:+, and }}$wine"
+        return 77
+    fi
+    local out
+    out=$("$loader" --version 2>&1) && return 0
+    echo "the 32-bit Wine does not start on a kernel that runs 32-bit programs: ${out%%$'\n'*}"
+    return 1
+}
+
 kestrun_free_display() {
     local n
     for n in $(seq 90 140); do

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "lobby_fixture.h"
-#include "website.h"
+#include "site/website.h"
 
 namespace {
 
