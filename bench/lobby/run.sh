@@ -204,8 +204,8 @@ for name in names:
         f"{field} {mmm([figures[r, name][i] for r in rounds])}" for i, field in enumerate(fields)))
 for name in names[:-1]:
     print(f"    {name + '/' + reference + ':':<18} " + ", ".join(
-        f"{field} {mmm([figures[r, name][i] / max(figures[r, reference][i], 1e-9) for r in rounds])}x"
-        for i, field in enumerate(fields)))
+        f"{field} {mmm([figures[r, name][i] / figures[r, reference][i] for r in rounds])}x"
+        for i, field in enumerate(fields) if all(figures[r, reference][i] > 0 for r in rounds)))
 print(f"    (minimum / median / maximum of {len(rounds)} rounds)")
 PY
 }
