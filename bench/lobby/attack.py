@@ -10,9 +10,14 @@ rate and p50/p99 in milliseconds.
 
 idle: opens N idle connections, prints "open N" once they are up, and holds them until
 stdin closes.
+
+slowread: from one address each, connections with a small receive buffer that pipeline many
+requests (the website and the race list) and never read the answers; prints "held" once they
+are sent, re-opens any the server ends, and holds them until stdin closes.
 """
 import argparse
 import asyncio
+import socket
 import sys
 import time
 
@@ -49,6 +54,33 @@ async def idle(port, src, opened=None):
             writer.close()
         except OSError:
             await asyncio.sleep(0.2)
+
+
+def established(sock):
+    info = sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 8)
+    return info[0] == 1  # TCP_ESTABLISHED: the server has neither closed nor reset it
+
+
+async def slow_reader(port, src, requests, sent):
+    loop = asyncio.get_running_loop()
+    targets = ["/", "/server/server.php?action=racelist&game=NFS4"]
+    pipeline = b"".join(f"GET {targets[i % 2]} HTTP/1.1\r\nHost: x\r\n\r\n".encode()
+                        for i in range(requests))
+    while True:
+        sock = socket.socket()
+        try:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            sock.setblocking(False)
+            sock.bind((src, 0))
+            await loop.sock_connect(sock, ("127.0.0.1", port))
+            await loop.sock_sendall(sock, pipeline)
+            sent.append(1)
+            while established(sock):
+                await asyncio.sleep(1)
+        except OSError:
+            await asyncio.sleep(0.2)
+        finally:
+            sock.close()
 
 
 async def hold_until_stdin_closes(tasks):
@@ -127,19 +159,32 @@ async def hold_idle(args):
     await hold_until_stdin_closes(tasks)
 
 
+async def hold_slow_readers(args):
+    sent = []
+    tasks = [asyncio.ensure_future(slow_reader(args.port, source(200, n), args.pipeline, sent))
+             for n in range(args.readers)]
+    while len(sent) < args.readers:
+        await asyncio.sleep(0.1)
+    print("held", flush=True)
+    await hold_until_stdin_closes(tasks)
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["hold", "steady", "idle"])
+    parser.add_argument("mode", choices=["hold", "steady", "idle", "slowread"])
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--slow", type=int, default=1000)
     parser.add_argument("--slow-addrs", type=int, default=50)
     parser.add_argument("--idle", type=int, default=2000)
     parser.add_argument("--idle-addrs", type=int, default=40)
+    parser.add_argument("--readers", type=int, default=200)
+    parser.add_argument("--pipeline", type=int, default=110)
     parser.add_argument("--seconds", type=float, default=20)
     parser.add_argument("--settle", type=float, default=3)
     parser.add_argument("--rate", type=float, default=20)
     args = parser.parse_args()
-    asyncio.run({"hold": hold, "steady": measure, "idle": hold_idle}[args.mode](args))
+    asyncio.run({"hold": hold, "steady": measure, "idle": hold_idle,
+                 "slowread": hold_slow_readers}[args.mode](args))
 
 
 if __name__ == "__main__":

@@ -15,6 +15,10 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/status.hpp>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -39,6 +43,10 @@ namespace {
 constexpr std::size_t kLingerBytes = 64 * 1024;
 constexpr std::chrono::milliseconds kLingerTime{1000};
 constexpr std::chrono::milliseconds kAcceptPause{100};
+// Answers a client has not taken yet are held back beyond this much: the kernel then refuses
+// more, the answer's write waits, and the session reads no further request meanwhile. A
+// client that pipelines and never reads costs this, not every answer it asked for.
+constexpr int kUnsentBytes = 16 * 1024;
 
 PeerAddress peerOf(const net::ip::address& address) {
     if (address.is_v4()) return ipv4Peer(address.to_v4().to_uint());
@@ -104,6 +112,9 @@ public:
     void start() {
         error_code ignored;
         stream_.socket().set_option(tcp::no_delay(true), ignored);
+        int unsent = kUnsentBytes;
+        ::setsockopt(stream_.socket().native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsent,
+                     sizeof unsent);
         stream_.expires_after(server_.limits.headTimeout);
         idle_ = false;
         readLine();
@@ -310,7 +321,7 @@ private:
 
 void HttpServer::Impl::accept() {
     net::io_context& loop = *loops[nextLoop++ % loops.size()];
-    acceptor.async_accept(loop, [this](error_code ec, tcp::socket socket) {
+    acceptor.async_accept(loop, [this, &loop](error_code ec, tcp::socket socket) {
         if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
         if (ec) {
             if (isOutOfDescriptors(ec)) {
@@ -330,8 +341,12 @@ void HttpServer::Impl::accept() {
         if (!peerError) {
             PeerAddress address = peerOf(peer.address());
             // Refused before anything is read: a close is the cheapest answer.
+            // Started on its own loop, so that its first read and timer are that loop's work.
             if (admit(keyOf(address)))
-                std::make_shared<Session>(*this, std::move(socket), std::move(address))->start();
+                net::post(loop, [session = std::make_shared<Session>(*this, std::move(socket),
+                                                                     std::move(address))] {
+                    session->start();
+                });
         }
         accept();
     });

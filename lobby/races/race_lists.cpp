@@ -15,25 +15,18 @@ RaceLists::RaceLists(RaceStore& store, std::shared_ptr<const BlockList> blocks,
 }
 
 std::shared_ptr<const GameList> RaceLists::published(int game) const {
-    std::lock_guard lock(publishedMutex_);
-    return lists_[static_cast<std::size_t>(game)];
+    return lists_[static_cast<std::size_t>(game)].load();
 }
 
-std::shared_ptr<const BlockList> RaceLists::blocks() const {
-    std::lock_guard lock(publishedMutex_);
-    return blocks_;
-}
+std::shared_ptr<const BlockList> RaceLists::blocks() const { return blocks_.load(); }
 
 // A list past its first expiry is filtered in memory, once a second; the disk is the
 // sweep's business.
-RaceLists::Derived RaceLists::derived(int game, std::int64_t now) const {
+std::shared_ptr<const RaceLists::Derived> RaceLists::derived(int game, std::int64_t now) const {
     auto index = static_cast<std::size_t>(game);
     auto list = published(game);
-    {
-        std::lock_guard lock(cacheMutex_);
-        const Derived& cached = derived_[index];
-        if (cached.at == now && cached.from == list) return cached;
-    }
+    auto cached = derived_[index].load();
+    if (cached && cached->at == now && cached->from == list) return cached;
     Derived fresh{now, list, list, nullptr};
     if (now >= list->expiresAt) {
         std::vector<Race> live;
@@ -44,41 +37,29 @@ RaceLists::Derived RaceLists::derived(int game, std::int64_t now) const {
     fresh.body = std::make_shared<const std::string>(
         "OK\n" + std::to_string(now) + "\n" + std::to_string(fresh.shown->races.size()) + "\n" +
         fresh.shown->lines);
-    std::lock_guard lock(cacheMutex_);
-    derived_[index] = fresh;
-    return fresh;
+    auto made = std::make_shared<const Derived>(std::move(fresh));
+    derived_[index].store(made);
+    return made;
 }
 
 std::shared_ptr<const GameList> RaceLists::shown(int game, std::int64_t now) const {
-    return derived(game, now).shown;
+    return derived(game, now)->shown;
 }
 
 std::shared_ptr<const std::string> RaceLists::raceListBody(int game, std::int64_t now) const {
-    return derived(game, now).body;
-}
-
-std::vector<GameRaces> RaceLists::games(std::int64_t now) const {
-    std::vector<GameRaces> games;
-    for (std::size_t i = 0; i < kGames.size(); ++i)
-        games.push_back(GameRaces{std::string(kGames[i].id), shown(static_cast<int>(i), now)->races});
-    return games;
+    return derived(game, now)->body;
 }
 
 std::shared_ptr<const std::string> RaceLists::racesJson(std::int64_t now) const {
     Shown lists;
     for (std::size_t i = 0; i < kGames.size(); ++i) lists[i] = shown(static_cast<int>(i), now);
-    {
-        std::lock_guard lock(cacheMutex_);
-        if (json_.at == now && json_.from == lists) return json_.body;
-    }
+    auto cached = json_.load();
+    if (cached && cached->at == now && cached->from == lists) return cached->body;
     std::vector<GameRaces> games;
     for (std::size_t i = 0; i < kGames.size(); ++i)
         games.push_back(GameRaces{std::string(kGames[i].id), lists[i]->races});
     auto body = std::make_shared<const std::string>(renderRacesJson(games, now));
-    std::lock_guard lock(cacheMutex_);
-    json_.at = now;
-    json_.from = lists;
-    json_.body = body;
+    json_.store(std::make_shared<const Json>(Json{now, lists, body}));
     return body;
 }
 
@@ -119,10 +100,7 @@ void RaceLists::pollStore(std::int64_t now) {
 }
 
 void RaceLists::setBlocks(std::shared_ptr<const BlockList> blocks, std::int64_t now) {
-    {
-        std::lock_guard lock(publishedMutex_);
-        blocks_ = std::move(blocks);
-    }
+    blocks_.store(std::move(blocks));
     rebuildAll(now);
 }
 
@@ -142,9 +120,7 @@ void RaceLists::rebuild(int game, std::int64_t now) {
     std::vector<Race> shown;
     for (Race& race : store_.list(kGames[static_cast<std::size_t>(game)].id, expiry_.cutoff(now)))
         if (!blocked->blocksAddress(race.ip)) shown.push_back(std::move(race));
-    auto list = makeList(std::move(shown));
-    std::lock_guard lock(publishedMutex_);
-    lists_[static_cast<std::size_t>(game)] = std::move(list);
+    lists_[static_cast<std::size_t>(game)].store(makeList(std::move(shown)));
 }
 
 void RaceLists::rebuildAll(std::int64_t now) {

@@ -4,11 +4,11 @@
 // any thread reads them. A race is listed while it is younger than the lobby's time to live:
 // that one rule decides what the store keeps, what the sweep deletes and what a list shows.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,7 +55,6 @@ public:
     std::shared_ptr<const std::string> raceListBody(int game, std::int64_t now) const;
     // Like the race list: one body per second and pair of lists, shared.
     std::shared_ptr<const std::string> racesJson(std::int64_t now) const;
-    std::vector<GameRaces> games(std::int64_t now) const;
     std::shared_ptr<const BlockList> blocks() const;
 
     // Called on the writer once a change is committed and listed: an announcement (also one
@@ -82,7 +81,7 @@ private:
 
     std::shared_ptr<const GameList> makeList(std::vector<Race> races) const;
     std::shared_ptr<const GameList> published(int game) const;
-    Derived derived(int game, std::int64_t now) const;
+    std::shared_ptr<const Derived> derived(int game, std::int64_t now) const;
     void rebuild(int game, std::int64_t now);
     void rebuildAll(std::int64_t now);
 
@@ -93,17 +92,18 @@ private:
     std::int64_t dataVersion_ = 0;  // the writer's
     std::function<void(const RaceEvent&)> observer_;
 
-    mutable std::mutex publishedMutex_;  // held only to copy or swap a pointer
-    Shown lists_;
-    std::shared_ptr<const BlockList> blocks_;
+    // Read by every I/O thread for every list it answers: swapped whole, never locked.
+    std::array<std::atomic<std::shared_ptr<const GameList>>, kGames.size()> lists_;
+    std::atomic<std::shared_ptr<const BlockList>> blocks_;
 
-    mutable std::mutex cacheMutex_;  // the texts derived from the lists, per second
-    mutable std::array<Derived, kGames.size()> derived_;
-    mutable struct {
+    // The texts derived from the lists, per second.
+    struct Json {
         std::int64_t at = 0;
         Shown from;
         std::shared_ptr<const std::string> body;
-    } json_;
+    };
+    mutable std::array<std::atomic<std::shared_ptr<const Derived>>, kGames.size()> derived_;
+    mutable std::atomic<std::shared_ptr<const Json>> json_;
 };
 
 }  // namespace lobby

@@ -117,8 +117,19 @@ HttpResponse Site::website(std::int64_t now) {
         if ((downloads_ && downloads_->has(name)) || isBuild(name))
             links.push_back(WebsiteLink{std::string(kDownloadPrefix) + std::string(name),
                                             std::string(label)});
-    return page(std::make_shared<const std::string>(
-        renderWebsite(lists_.games(now), now, config_.clientUrl, links)));
+    WebsiteBody made{now, {}, std::move(links), nullptr};
+    for (std::size_t i = 0; i < kGames.size(); ++i) made.lists[i] = lists_.shown(static_cast<int>(i), now);
+    auto last = website_.load();
+    if (last && last->at == now && last->lists == made.lists && last->links == made.links)
+        return page(last->html);
+    std::vector<GameRaces> games;
+    for (std::size_t i = 0; i < kGames.size(); ++i)
+        games.push_back(GameRaces{std::string(kGames[i].id), made.lists[i]->races});
+    made.html = std::make_shared<const std::string>(
+        renderWebsite(games, now, config_.clientUrl, made.links));
+    auto html = made.html;
+    website_.store(std::make_shared<const WebsiteBody>(std::move(made)));
+    return page(std::move(html));
 }
 
 HttpResponse Site::page(std::shared_ptr<const std::string> html) const {

@@ -2,6 +2,8 @@
 // Every route but the client's protocol: the website and its script, the JSON feed, the
 // statistics, /metrics and the downloads folder; and the access log's line. A new route goes
 // into Site::answer's table.
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,6 +54,13 @@ private:
         std::int64_t at = 0;
         std::shared_ptr<const std::string> html, json;
     };
+    // The front page as last made: one per second, lists and links, shared.
+    struct WebsiteBody {
+        std::int64_t at = 0;
+        std::array<std::shared_ptr<const GameList>, kGames.size()> lists;
+        std::vector<WebsiteLink> links;
+        std::shared_ptr<const std::string> html;
+    };
     std::shared_ptr<const StatsBodies> stats() const;
     HttpResponse page(std::shared_ptr<const std::string> html) const;
     HttpResponse website(std::int64_t now);
@@ -72,6 +81,7 @@ private:
     std::shared_ptr<const std::vector<std::string>> offered_ = std::make_shared<const std::vector<std::string>>();
     mutable std::mutex statsMutex_;  // held only to copy or swap the pointer
     std::shared_ptr<const StatsBodies> stats_;
+    std::atomic<std::shared_ptr<const WebsiteBody>> website_;
 };
 
 HttpResponse notFound();

@@ -35,6 +35,7 @@ std::string pageEnd(std::string_view footerHtml);
 struct WebsiteLink {
     std::string href;
     std::string label;
+    bool operator==(const WebsiteLink&) const = default;
 };
 
 // downloads: the client builds this lobby serves itself; clientUrl: a page elsewhere. With

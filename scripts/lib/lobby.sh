@@ -12,7 +12,10 @@ kestrun_lobby_out=${kestrun_lobby_out:-/dev/null}
 kestrun_lobby_start() {
     local binary=$1 errlog=$2 _
     shift 2
-    "$binary" "$@" >"$kestrun_lobby_out" 2>"$errlog" &
+    # Emptied here, not by the child's redirection: that may come after the first look below,
+    # which would then read the port of a lobby started before with the same log.
+    : >"$errlog"
+    "$binary" "$@" >"$kestrun_lobby_out" 2>>"$errlog" &
     kestrun_lobby_pid=$!
     kestrun_lobby_port=""
     for _ in $(seq 400); do

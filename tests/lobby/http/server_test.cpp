@@ -2,6 +2,7 @@
 // request lines, framing, addresses, limits, restarts, the website and the access log).
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <limits>
 
 #include "lobby_fixture.h"
@@ -96,6 +97,21 @@ TEST_F(LobbyTest, RequestsThatCannotBeFramedSafelyEndTheConnection) {
     HttpReply ranged = httpGet(port(), "/", "127.0.0.1", "Range: bytes=0-0,1-1,2-2\r\n");
     EXPECT_EQ(ranged.status, 200);
     EXPECT_GT(ranged.body.size(), 100u);
+}
+
+// Back-pressure: a client that pipelines and reads nothing is answered only a little ahead
+// (the session reads no further request while an answer waits), until the write deadline.
+TEST_F(LobbyTest, AClientThatReadsNothingIsAnsweredOnlyALittleAhead) {
+    lobby::LobbyConfig c = config();
+    c.downloadsDir = dir_.file("");
+    c.writeTimeout = std::chrono::milliseconds(300);
+    std::ofstream(dir_.file("big.bin"), std::ios::binary) << std::string(64 * 1024, 'x');
+    start(c);
+    std::string pipelined;
+    for (int i = 0; i < 200; ++i) pipelined += "GET /download/big.bin HTTP/1.1\r\nHost: x\r\n\r\n";
+    HeldConnection reader(port(), "127.0.0.1", pipelined);
+    ASSERT_TRUE(pollUntil([&] { return lobby_->server.httpCounters().writeTimeouts > 0; }));
+    EXPECT_LE(accessLog().size(), 8u);  // of 200 asked: 512 KiB at most, not 12.5 MiB
 }
 
 TEST_F(LobbyTest, RateLimitEngagesPerAddressAndReleasesAfterAMinute) {
