@@ -3,16 +3,15 @@
 #include <sys/resource.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "daemon/access_log.h"
 #include "daemon/lobby_server.h"
 #include "daemon/options.h"
 #include "races/race_store.h"
@@ -23,89 +22,6 @@
 namespace {
 
 using namespace lobby;
-
-// The access log on standard output, written a batch at a time by a thread of its own: an I/O
-// thread neither waits for the journal nor sleeps on a lock another I/O thread holds while it
-// writes. Each thread adds to a buffer of its own; one that grows past a bound (the output is
-// stuck) writes itself, as every line once did.
-class AccessLog {
-public:
-    AccessLog() : thread_([this] { run(); }) {}
-    ~AccessLog() {
-        {
-            std::lock_guard lock(buffersMutex_);
-            stopping_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-        flush();
-    }
-
-    void add(const std::string& line) {
-        Buffer& mine = buffer();
-        std::unique_lock lock(mine.mutex);
-        mine.lines.append(line).push_back('\n');
-        if (mine.lines.size() < kMaxPending) return;
-        std::string full;
-        full.swap(mine.lines);
-        lock.unlock();
-        write(full);
-    }
-
-private:
-    struct Buffer {
-        std::mutex mutex;
-        std::string lines;
-    };
-    static constexpr std::size_t kMaxPending = 1 << 20;
-    static constexpr std::chrono::milliseconds kInterval{50};
-
-    Buffer& buffer() {
-        thread_local std::pair<AccessLog*, Buffer*> mine{nullptr, nullptr};
-        if (mine.first != this) {
-            std::lock_guard lock(buffersMutex_);
-            buffers_.push_back(std::make_unique<Buffer>());
-            mine = {this, buffers_.back().get()};
-        }
-        return *mine.second;
-    }
-
-    void write(const std::string& lines) {
-        std::lock_guard lock(outputMutex_);
-        std::fwrite(lines.data(), 1, lines.size(), stdout);
-        std::fflush(stdout);
-    }
-
-    void flush() {
-        std::string all, lines;
-        std::lock_guard lock(buffersMutex_);
-        for (auto& b : buffers_) {
-            {
-                std::lock_guard bufferLock(b->mutex);
-                lines.swap(b->lines);
-            }
-            all += lines;
-            lines.clear();
-        }
-        if (!all.empty()) write(all);
-    }
-
-    void run() {
-        std::unique_lock lock(buffersMutex_);
-        while (!wake_.wait_for(lock, kInterval, [this] { return stopping_; })) {
-            lock.unlock();
-            flush();
-            lock.lock();
-        }
-    }
-
-    std::mutex buffersMutex_;
-    std::vector<std::unique_ptr<Buffer>> buffers_;
-    std::mutex outputMutex_;
-    bool stopping_ = false;
-    std::condition_variable wake_;
-    std::thread thread_;
-};
 
 int seed(const CommandLine& cl) {
     try {
@@ -253,6 +169,7 @@ int serve(CommandLine& cl) {
                      config.probe.listenHost.c_str(), config.probe.listenPort);
     std::fflush(stderr);
 
+    server->addThread("access log", [&accessLog] { accessLog.run(); }, [&accessLog] { accessLog.stop(); });
     server->run();
     server.reset();
     std::fprintf(stderr, "kestrun-lobby stopped\n");

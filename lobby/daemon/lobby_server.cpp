@@ -276,6 +276,10 @@ LobbyServer::~LobbyServer() { stop(); }
 
 int LobbyServer::bind() { return impl_->http.bind(impl_->config.host, impl_->config.port); }
 
+void LobbyServer::addThread(std::string name, std::function<void()> run, std::function<void()> stop) {
+    impl_->threads.add(std::move(name), std::move(run), std::move(stop));
+}
+
 void LobbyServer::run() { impl_->threads.run(); }
 
 void LobbyServer::stop() { impl_->threads.requestStop(); }

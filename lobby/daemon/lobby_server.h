@@ -1,7 +1,9 @@
 #pragma once
 // The lobby: the client's protocol at /server/server.php and the site around it, over the
 // HTTP layer, with the races in a RaceStore and one writer that changes them.
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "daemon/config.h"
 #include "http/http_server.h"
@@ -23,6 +25,9 @@ public:
 
     // Binds and listens; gives the port. Throws BindError.
     int bind();
+    // A thread of the caller's, in the lobby's one list: started after the lobby's own, stopped
+    // before them. Call before run().
+    void addThread(std::string name, std::function<void()> run, std::function<void()> stop);
     // Starts every thread the lobby runs and serves on the bound socket until stop(); then
     // stops them, last started first. Call once.
     void run();
