@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "lobby_server.h"
-#include "options.h"
-#include "race_store.h"
-#include "website.h"
-#include "wire.h"
+#include "daemon/lobby_server.h"
+#include "daemon/options.h"
+#include "races/race_store.h"
+#include "site/escaping.h"
+#include "site/website.h"
+#include "wire/text_rules.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ int listRaces(const CommandLine& cl) {
         RaceStore store(cl.config.dbPath);
         for (const GameInfo& game : kGames)
             for (const Race& race : store.list(game.id, std::numeric_limits<std::int64_t>::min()))
-                std::printf("%s\t%s\t%s\t%s\n", std::string(game.id).c_str(), formatDotted(race.ip).c_str(),
+                std::printf("%s\t%s\t%s\t%s\n", std::string(game.id).c_str(), formatIp(race.ip).c_str(),
                             isoUtc(race.created).c_str(), escapeForLog(race.name, 64).c_str());
     } catch (const StoreError& e) {
         std::fprintf(stderr, "kestrun-lobby: cannot read %s: %s\n", cl.config.dbPath.c_str(),
@@ -54,7 +55,7 @@ int listRaces(const CommandLine& cl) {
 }
 
 int removeRace(const CommandLine& cl) {
-    std::string address = formatDotted(*cl.removeIp);
+    std::string address = formatIp(*cl.removeIp);
     try {
         RaceStore store(cl.config.dbPath);
         if (!store.remove(cl.removeGame, *cl.removeIp, static_cast<std::int64_t>(std::time(nullptr)))) {

@@ -3,6 +3,7 @@
 // tests name them. No Windows and no sockets: every build compiles it.
 #include <array>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 struct GameInfo {
@@ -14,6 +15,13 @@ inline constexpr std::array<GameInfo, 2> kGames = {{
     {"NFS4", "nfsHs.exe"},
     {"NFS5", "Porsche.exe"},
 }};
+
+// The games' ids in kGames' order with `between` between each two: "NFS4 and NFS5".
+inline std::string gameIds(std::string_view between) {
+    std::string ids;
+    for (const GameInfo& game : kGames) ids.append(ids.empty() ? "" : between).append(game.id);
+    return ids;
+}
 
 // A race name holds at most this many characters, in every game.
 inline constexpr std::size_t kMaxRaceNameLength = 16;

@@ -16,6 +16,28 @@ bool isRaceNameChar(char c) {
            c == ' ' || c == '\'';
 }
 
+bool isControlByte(char c) {
+    auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7f;
+}
+
+void appendHex(std::string& out, unsigned char byte, bool upper) {
+    static constexpr char kDigits[] = "0123456789abcdef0123456789ABCDEF";
+    const char* digits = upper ? kDigits + 16 : kDigits;
+    out += digits[byte >> 4];
+    out += digits[byte & 15];
+}
+
+std::optional<std::uint64_t> parseDigits(std::string_view text, std::size_t maxDigits) {
+    if (text.empty() || text.size() > maxDigits || text.size() > 19) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
+}
+
 std::string formatIp(std::uint32_t address) {
     return std::to_string(address >> 24) + '.' + std::to_string((address >> 16) & 255u) + '.' +
            std::to_string((address >> 8) & 255u) + '.' + std::to_string(address & 255u);

@@ -10,6 +10,15 @@
 // 0x80 and above never pass.
 bool isRaceNameChar(char c);
 
+// ASCII's control bytes: below 0x20, and 0x7f.
+bool isControlByte(char c);
+
+// Appends `byte` as two hex digits, lower case unless `upper`.
+void appendHex(std::string& out, unsigned char byte, bool upper = false);
+
+// Decimal digits only (no sign, no blank), 1 to maxDigits (at most 19) of them.
+std::optional<std::uint64_t> parseDigits(std::string_view text, std::size_t maxDigits);
+
 // The dotted form of an IPv4 address whose first octet is the most significant byte.
 std::string formatIp(std::uint32_t address);
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "client_builds.h"
+#include "clients/client_builds.h"
 #include "lobby_fixture.h"
 #include "stand_in_clients.h"
 #include "wire/site_slot.h"

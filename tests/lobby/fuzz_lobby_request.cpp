@@ -6,7 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "wire.h"
+#include "http/peer_address.h"
+#include "http/request_line.h"
+#include "protocol/query.h"
+#include "site/escaping.h"
+#include "wire/text_rules.h"
 
 using namespace std::string_view_literals;
 
@@ -45,11 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 check(add->name.find_first_of("\r\0;:&%<>\"\\"sv) == std::string::npos);
             }
         }
-        if (auto ip = parseRaceRemData(data)) check(formatDotted(*ip).size() <= 15);
+        if (auto ip = parseRaceRemData(data)) check(formatIp(*ip).size() <= 15);
     }
 
     if (auto peer = parsePeerAddress(input)) {
-        if (peer->isIpv4) check(formatDotted(peer->ipv4) == peer->text);
+        if (peer->isIpv4) check(formatIp(peer->ipv4) == peer->text);
         check(parsePeerAddress(peer->text).has_value());
     }
 

@@ -7,8 +7,8 @@
 
 #include "lobby_fixture.h"
 #include "lobby_queries.h"
-#include "race_store.h"
-#include "stats_page.h"
+#include "races/race_store.h"
+#include "site/stats_page.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ TEST(History, KeepsWhenRacesOpenedAndEndedButNotWho) {
         ASSERT_TRUE(store.remove("NFS4", 16909060, t + 100));
         ASSERT_EQ(store.add("NFS5", {"Late cup", 84281096, t + 200}, 10), lobby::AddOutcome::Added);
         store.put("NFS5", lobby::demoRaces(2, t));  // demonstrations were never announced
-        EXPECT_EQ(store.sweep(t + 200, ttl, t - 90 * kDay), 3);
+        EXPECT_EQ(store.sweep(lobby::Expiry{ttl}, t + 200 + ttl, t - 90 * kDay), 3);
     }
     RaceStore reopened(path);
     auto past = reopened.history(0);
@@ -93,7 +93,7 @@ TEST(History, SweepForgetsRacesThatEndedBeforeTheRetention) {
             std::to_string(now - 8 * kDay - 1) + ", 'withdrawn'), ('NFS4', " +
             std::to_string(now - 9 * kDay) + ", " + std::to_string(now - 8 * kDay + 1) +
             ", 'expired'), ('NFS5', " + std::to_string(now - 60) + ", NULL, NULL)");
-    store.sweep(now - kHour, kHour, now - 8 * kDay);
+    store.sweep(lobby::Expiry{kHour}, now, now - 8 * kDay);
     auto kept = store.history(0);
     ASSERT_EQ(kept.size(), 2u);
     EXPECT_EQ(kept[0].opened, now - 9 * kDay);

@@ -8,8 +8,8 @@
 
 #include <fstream>
 
-#include "block_list.h"
 #include "lobby_fixture.h"
+#include "races/block_list.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "daemon/lobby_server.h"
 #include "http_probe.h"
 #include "lobby_queries.h"
 #include "poll_until.h"
-#include "lobby_server.h"
 
 // Whether a body is one refusal line.
 bool isRefusal(const std::string& body);

@@ -3,7 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "notify.h"
+#include "notify/notify.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // kestrun-lobby's command line.
 #include <gtest/gtest.h>
 
-#include "options.h"
+#include "daemon/options.h"
 
 namespace {
 

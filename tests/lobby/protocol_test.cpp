@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "lobby_fixture.h"
-#include "protocol.h"
+#include "protocol/protocol.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "lobby_fixture.h"
-#include "website.h"
+#include "site/website.h"
 
 namespace {
 

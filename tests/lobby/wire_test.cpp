@@ -1,7 +1,11 @@
 // The lobby's parsing of queries, race data, names and addresses, and its escaping.
 #include <gtest/gtest.h>
 
-#include "wire.h"
+#include "http/peer_address.h"
+#include "http/request_line.h"
+#include "protocol/query.h"
+#include "site/escaping.h"
+#include "wire/text_rules.h"
 
 namespace {
 
@@ -60,8 +64,8 @@ TEST(LobbyWire, PeerAddressesAreIpv4WheneverPossible) {
     for (std::string bad : {""s, "1.2.3"s, "1.2.3.256"s, "01.2.3.4"s, " 1.2.3.4"s, "1.2.3.4\0"s,
                             "localhost"s, std::string(100, '1')})
         EXPECT_FALSE(parsePeerAddress(bad).has_value()) << bad;
-    EXPECT_EQ(formatDotted(0), "0.0.0.0");
-    EXPECT_EQ(formatDotted(2130706433u), "127.0.0.1");
+    EXPECT_EQ(formatIp(0), "0.0.0.0");
+    EXPECT_EQ(formatIp(2130706433u), "127.0.0.1");
 }
 
 TEST(LobbyWire, LastHeaderItemIsTheProxysOwnEntry) {

@@ -1,0 +1,43 @@
+#pragma once
+// The lobby: the client's protocol at /server/server.php and the site around it, over the
+// HTTP layer, with the races in a RaceStore and one writer that changes them.
+#include <memory>
+
+#include "daemon/config.h"
+#include "http/http_server.h"
+#include "races/block_list.h"
+#include "races/race_store.h"
+#include "site/downloads.h"
+
+namespace lobby {
+
+class LobbyServer {
+public:
+    // Opens the database, the block list, the downloads folder and the webhooks' certificates;
+    // throws StoreError, BlockListError, DownloadsError or NotifyError if it can't.
+    explicit LobbyServer(LobbyConfig config);
+    ~LobbyServer();
+    LobbyServer(const LobbyServer&) = delete;
+    LobbyServer& operator=(const LobbyServer&) = delete;
+
+    // Binds and listens; gives the port. Throws BindError.
+    int bind();
+    // Serves on the bound socket until stop(). Call once.
+    void run();
+    // From any thread, also before run() has started.
+    void stop();
+    bool isRunning() const;
+
+    RaceStore& store();
+    // Reads the block list file again and applies it, also to the races already listed.
+    // Throws BlockListError and keeps the previous list. SIGHUP does this when signals are on.
+    void reloadBlockList();
+    // Open connections and refusals by reason, as the HTTP layer counts them.
+    const HttpCounters& httpCounters() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace lobby

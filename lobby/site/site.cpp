@@ -1,0 +1,174 @@
+#include "site/site.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "http/peer_address.h"
+#include "protocol/refusals.h"
+#include "site/escaping.h"
+#include "site/site_script.h"
+#include "site/stats_page.h"
+#include "site/website.h"
+
+namespace lobby {
+namespace {
+
+constexpr std::string_view kDownloadPrefix = "/download/";
+
+// The client builds the website links to, when the downloads folder or --public-url offers them.
+constexpr std::pair<std::string_view, std::string_view> kClientDownloads[] = {
+    {"kestrun-setup.exe", "Installer for Windows (64-bit)"},
+    {"kestrun.exe", "Kestrun client for Windows (64-bit), one file, no installation"},
+    {"kestrun-setup-x86.exe", "Installer for 32-bit Windows"},
+    {"kestrun-x86.exe", "Kestrun client for 32-bit Windows, one file"},
+    {"SHA256SUMS", "SHA-256 checksums of these files"},
+};
+
+bool isLoopback(const PeerAddress& client) {
+    return client.isIpv4 ? (client.ipv4 >> 24) == 127 : client.text == "::1";
+}
+
+HttpResponse json(std::shared_ptr<const std::string> body) {
+    HttpResponse res;
+    res.contentType = "application/json";
+    res.headers = {{"Access-Control-Allow-Origin", "*"}, {"Cache-Control", "no-cache"}};
+    res.body = std::move(body);
+    return res;
+}
+
+HttpResponse script() {
+    static const auto body = std::make_shared<const std::string>(kSiteScript);
+    HttpResponse res;
+    res.contentType = "text/javascript; charset=utf-8";
+    res.headers = {{"Cache-Control", "no-cache"}, {"X-Content-Type-Options", "nosniff"}};
+    res.body = body;
+    return res;
+}
+
+}  // namespace
+
+HttpResponse notFound() { return HttpResponse::text(404, errorBody("Not found.")); }
+
+Site::Site(const LobbyConfig& config, const RaceLists& lists, LobbyMetrics& metrics,
+           std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics)
+    : config_(config), lists_(lists), metrics_(metrics), fillMetrics_(std::move(fillMetrics)) {
+    if (!config.downloadsDir.empty()) downloads_ = std::make_unique<Downloads>(config.downloadsDir);
+    if (!config.clientBuildsDir.empty()) builds_ = std::make_unique<Downloads>(config.clientBuildsDir);
+    makeStats({}, 0);  // until the lobby makes them from its history
+}
+
+bool Site::isBuild(std::string_view name) const {
+    return builds_ && std::find(config_.clientBuilds.begin(), config_.clientBuilds.end(), name) !=
+                          config_.clientBuilds.end();
+}
+
+Site::~Site() = default;
+
+SiteAnswer Site::answer(std::string_view path, const PeerAddress& client, std::int64_t now) {
+    std::optional<HttpResponse> response;
+    Action action = Action::NotFound;
+    // Every path the site serves, matched exactly (the query aside), and one folder.
+    if (path == "/") {
+        action = Action::Website;
+        response = website(now);
+    } else if (path == "/races.json") {
+        action = Action::RacesJson;
+        response = json(lists_.racesJson(now));
+    } else if (path == "/site.js") {
+        action = Action::Website;
+        response = script();
+    } else if (path == "/stats") {
+        action = Action::Stats;
+        response = page(stats()->html);
+    } else if (path == "/stats.json") {
+        action = Action::StatsJson;
+        response = json(stats()->json);
+    } else if (path == "/metrics") {
+        action = Action::Metrics;
+        response = metricsPage(client, now);
+    } else if (path.substr(0, kDownloadPrefix.size()) == kDownloadPrefix) {
+        action = Action::Download;
+        response = download(path.substr(kDownloadPrefix.size()));
+    }
+    return {action, response ? std::move(*response) : notFound()};
+}
+
+HttpResponse Site::website(std::int64_t now) {
+    std::vector<WebsiteLink> links;
+    for (const auto& [name, label] : kClientDownloads)
+        if ((downloads_ && downloads_->has(name)) || isBuild(name))
+            links.push_back(WebsiteLink{std::string(kDownloadPrefix) + std::string(name),
+                                            std::string(label)});
+    return page(std::make_shared<const std::string>(
+        renderWebsite(lists_.games(now), now, config_.clientUrl, links)));
+}
+
+HttpResponse Site::page(std::shared_ptr<const std::string> html) const {
+    HttpResponse res;
+    res.contentType = "text/html; charset=utf-8";
+    res.headers = {{"Cache-Control", "no-cache"},
+                   {"Content-Security-Policy", kPagePolicy},
+                   {"X-Content-Type-Options", "nosniff"}};
+    res.body = std::move(html);
+    return res;
+}
+
+std::shared_ptr<const Site::StatsBodies> Site::stats() const {
+    std::lock_guard lock(statsMutex_);
+    return stats_;
+}
+
+std::int64_t Site::statsMadeAt() const { return stats()->at; }
+
+void Site::makeStats(const std::vector<PastRace>& history, std::int64_t now) {
+    std::vector<std::string> games;
+    for (const auto& game : kGames) games.emplace_back(game.id);
+    RaceStats figures = computeStats(history, games, now);
+    auto made = std::make_shared<const StatsBodies>(
+        StatsBodies{now, std::make_shared<const std::string>(renderStatsPage(figures)),
+                    std::make_shared<const std::string>(renderStatsJson(figures))});
+    std::lock_guard lock(statsMutex_);
+    stats_ = std::move(made);
+}
+
+std::optional<HttpResponse> Site::metricsPage(const PeerAddress& client, std::int64_t now) {
+    if (config_.metrics == LobbyConfig::Metrics::Off ||
+        (config_.metrics == LobbyConfig::Metrics::Loopback && !isLoopback(client)))
+        return std::nullopt;
+    LobbyMetrics::Snapshot snapshot;
+    for (std::size_t i = 0; i < kGames.size(); ++i)
+        snapshot.racesPerGame.emplace_back(std::string(kGames[i].id),
+                                           lists_.shown(static_cast<int>(i), now)->races.size());
+    fillMetrics_(snapshot, now);
+    HttpResponse res = HttpResponse::text(200, metrics_.render(snapshot));
+    res.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    res.headers = {{"Cache-Control", "no-store"}};
+    return res;
+}
+
+std::optional<HttpResponse> Site::download(std::string_view name) {
+    // The host's own file of the same name wins.
+    auto file = downloads_ ? downloads_->find(name) : std::nullopt;
+    if (!file && isBuild(name)) file = builds_->find(name);
+    if (!file) return std::nullopt;
+    HttpResponse res;
+    res.contentType = file->contentType;
+    // The name holds only letters, digits, '.', '-' and '_': it needs no quoting rules.
+    res.headers = {{"Content-Disposition", "attachment; filename=\"" + file->name + "\""},
+                   {"X-Content-Type-Options", "nosniff"},
+                   {"Cache-Control", "no-cache"}};
+    res.body = std::move(file->body);
+    return res;
+}
+
+std::string accessLogLine(std::int64_t when, std::string_view client, std::string_view method,
+                          std::string_view target, int status, std::size_t bytes,
+                          std::string_view note) {
+    return isoUtc(when) + ' ' + (client.empty() ? "-" : std::string(client)) + " \"" +
+           escapeForLog(method, 16) + ' ' + escapeForLog(target, 200) + "\" " +
+           std::to_string(status) + ' ' + std::to_string(bytes) + " \"" +
+           escapeForLog(note, 120) + '"';
+}
+
+}  // namespace lobby

@@ -1,0 +1,76 @@
+#pragma once
+// Every route but the client's protocol: the website and its script, the JSON feed, the
+// statistics, /metrics and the downloads folder; and the access log's line. A new route goes
+// into Site::answer's table.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+#include <string_view>
+
+#include "daemon/config.h"
+#include "http/http_server.h"
+#include "protocol/protocol.h"
+#include "races/history.h"
+#include "races/race_lists.h"
+#include "site/downloads.h"
+#include "site/metrics.h"
+
+namespace lobby {
+
+struct SiteAnswer {
+    Action action = Action::NotFound;
+    HttpResponse response;
+};
+
+class Site {
+public:
+    // fillMetrics adds what lives outside the site (connections, rate limits) to /metrics.
+    // Throws DownloadsError if the downloads folder or that of the clients made for
+    // --public-url can't be opened.
+    Site(const LobbyConfig& config, const RaceLists& lists, LobbyMetrics& metrics,
+         std::function<void(LobbyMetrics::Snapshot&, std::int64_t now)> fillMetrics);
+    ~Site();
+
+    SiteAnswer answer(std::string_view path, const PeerAddress& client, std::int64_t now);
+
+    // /stats and /stats.json, made again from the history; on the writer, at most once a
+    // minute, and shared by every request until the next time.
+    static constexpr std::int64_t kStatsSeconds = 60;
+    std::int64_t statsMadeAt() const;
+    void makeStats(const std::vector<PastRace>& history, std::int64_t now);
+
+private:
+    struct StatsBodies {
+        std::int64_t at = 0;
+        std::shared_ptr<const std::string> html, json;
+    };
+    std::shared_ptr<const StatsBodies> stats() const;
+    HttpResponse page(std::shared_ptr<const std::string> html) const;
+    HttpResponse website(std::int64_t now);
+    std::optional<HttpResponse> metricsPage(const PeerAddress& client, std::int64_t now);
+    std::optional<HttpResponse> download(std::string_view name);
+    // One of the clients made for --public-url.
+    bool isBuild(std::string_view name) const;
+
+    const LobbyConfig& config_;
+    const RaceLists& lists_;
+    LobbyMetrics& metrics_;
+    std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics_;
+    std::unique_ptr<Downloads> downloads_;
+    std::unique_ptr<Downloads> builds_;
+    mutable std::mutex statsMutex_;  // held only to copy or swap the pointer
+    std::shared_ptr<const StatsBodies> stats_;
+};
+
+HttpResponse notFound();
+
+// One access-log line: time, client, request line, status, bytes and the protocol's note
+// ("-" for the site), with anything unprintable escaped.
+std::string accessLogLine(std::int64_t when, std::string_view client, std::string_view method,
+                          std::string_view target, int status, std::size_t bytes,
+                          std::string_view note);
+
+}  // namespace lobby
