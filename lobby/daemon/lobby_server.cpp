@@ -48,7 +48,7 @@ HttpResponse scriptResponse(const Outcome& outcome) {
 }  // namespace
 
 struct LobbyServer::Impl final : HttpHandler {
-    explicit Impl(LobbyConfig c);
+    Impl(LobbyConfig c, Checks* checks, const ProbeCounters* probeCounters);
 
     LobbyConfig config;
     RaceStore store;
@@ -76,7 +76,7 @@ struct LobbyServer::Impl final : HttpHandler {
     HttpLimits httpLimits() const;
 };
 
-LobbyServer::Impl::Impl(LobbyConfig c)
+LobbyServer::Impl::Impl(LobbyConfig c, Checks* checks, const ProbeCounters* probeCounters)
     : config(withClock(std::move(c))),
       store(config.dbPath),
       lists(store, loadBlocks(config), config.raceTtlSeconds, config.historyDays, config.maxRaces,
@@ -96,7 +96,8 @@ LobbyServer::Impl::Impl(LobbyConfig c)
                    {"write_timeout", h.writeTimeouts},   {"too_large", h.tooLarge},
                    {"bad_request", h.badRequests}};
                if (notifier) snapshot.notifications = notifier->counts();
-           }),
+           },
+           checks, probeCounters),
       http(*this, httpLimits()) {
     if (notifier)
         lists.onEvent([this](const RaceEvent& event) {
@@ -169,14 +170,15 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
         int status = *early == Refusal::RateLimited ? 429 : 400;
         return finish(call, unknown, HttpResponse::text(status, refusalText(*early) + "\n"), early, nullptr);
     }
-    if (req.method() != "GET" && req.method() != "HEAD") {
+    const bool post = req.method() == "POST" && !call.script && Site::takesPost(path);
+    if (req.method() != "GET" && req.method() != "HEAD" && !post) {
         Outcome refused = refusedScript(unknown, Refusal::Unreadable);
         HttpResponse res = HttpResponse::text(405, *refused.body);
         res.headers.emplace_back("Allow", "GET, HEAD");
         return finish(call, unknown, std::move(res), refused.refusal, call.script ? &refused : nullptr);
     }
     if (!call.script) {
-        SiteAnswer answer = site.answer(path, *client, now);
+        SiteAnswer answer = site.answer(path, *client, now, post);
         return finish(call, answer.action, std::move(answer.response), std::nullopt, nullptr);
     }
     Outcome outcome = answerScript({rawQuery, *client, now, config.maxQuery}, lists, *lists.blocks());
@@ -236,7 +238,8 @@ void LobbyServer::Impl::reloadBlockList() {
     lists.setBlocks(loadBlocks(config), config.clock());
 }
 
-LobbyServer::LobbyServer(LobbyConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {}
+LobbyServer::LobbyServer(LobbyConfig config, Checks* checks, const ProbeCounters* probeCounters)
+    : impl_(std::make_unique<Impl>(std::move(config), checks, probeCounters)) {}
 
 LobbyServer::~LobbyServer() { stop(); }
 

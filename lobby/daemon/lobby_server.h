@@ -5,6 +5,7 @@
 
 #include "daemon/config.h"
 #include "http/http_server.h"
+#include "probe/check.h"
 #include "races/block_list.h"
 #include "races/race_store.h"
 #include "site/downloads.h"
@@ -15,7 +16,10 @@ class LobbyServer {
 public:
     // Opens the database, the block list, the downloads folder and the webhooks' certificates;
     // throws StoreError, BlockListError, DownloadsError or NotifyError if it can't.
-    explicit LobbyServer(LobbyConfig config);
+    // checks and probeCounters: what the website and /metrics tell of each race's host (they
+    // outlive the server); without them every race is "not checked".
+    explicit LobbyServer(LobbyConfig config, Checks* checks = nullptr,
+                         const ProbeCounters* probeCounters = nullptr);
     ~LobbyServer();
     LobbyServer(const LobbyServer&) = delete;
     LobbyServer& operator=(const LobbyServer&) = delete;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "site/races_json.h"
-
 namespace lobby {
 
 RaceLists::RaceLists(RaceStore& store, std::shared_ptr<const BlockList> blocks,
@@ -62,24 +60,6 @@ std::vector<GameRaces> RaceLists::games(std::int64_t now) const {
     for (std::size_t i = 0; i < kGames.size(); ++i)
         games.push_back(GameRaces{std::string(kGames[i].id), shown(static_cast<int>(i), now)->races});
     return games;
-}
-
-std::shared_ptr<const std::string> RaceLists::racesJson(std::int64_t now) const {
-    Shown lists;
-    for (std::size_t i = 0; i < kGames.size(); ++i) lists[i] = shown(static_cast<int>(i), now);
-    {
-        std::lock_guard lock(cacheMutex_);
-        if (json_.at == now && json_.from == lists) return json_.body;
-    }
-    std::vector<GameRaces> games;
-    for (std::size_t i = 0; i < kGames.size(); ++i)
-        games.push_back(GameRaces{std::string(kGames[i].id), lists[i]->races});
-    auto body = std::make_shared<const std::string>(renderRacesJson(games, now));
-    std::lock_guard lock(cacheMutex_);
-    json_.at = now;
-    json_.from = lists;
-    json_.body = body;
-    return body;
 }
 
 std::optional<Refusal> RaceLists::commit(const Change& change, std::int64_t now) {

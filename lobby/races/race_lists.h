@@ -53,8 +53,6 @@ public:
     std::shared_ptr<const GameList> shown(int game, std::int64_t now) const;
     // "OK\n" + now + "\n" + count + "\n" + the lines: one body per second and list, shared.
     std::shared_ptr<const std::string> raceListBody(int game, std::int64_t now) const;
-    // Like the race list: one body per second and pair of lists, shared.
-    std::shared_ptr<const std::string> racesJson(std::int64_t now) const;
     std::vector<GameRaces> games(std::int64_t now) const;
     std::shared_ptr<const BlockList> blocks() const;
 
@@ -99,11 +97,6 @@ private:
 
     mutable std::mutex cacheMutex_;  // the texts derived from the lists, per second
     mutable std::array<Derived, kGames.size()> derived_;
-    mutable struct {
-        std::int64_t at = 0;
-        Shown from;
-        std::shared_ptr<const std::string> body;
-    } json_;
 };
 
 }  // namespace lobby
