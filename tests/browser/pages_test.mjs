@@ -1,14 +1,17 @@
 // The lobby's pages in headless Chromium, against a running lobby whose history was seeded:
 // axe-core finds no violation on / and /stats at 1,024 and 375 px; the front page adds a
 // race announced after it loaded, without reloading, and announces only that one; /stats
-// draws one bar per day in the order of the seeded counts and the whole heat map.
-//   node pages_test.mjs BASE_URL NFS4_COUNTS NFS5_COUNTS SCREENSHOT
+// draws one bar per day in the order of the seeded counts and the whole heat map. Against
+// the lobby with a stand-in prober (CHECKED_URL, races from 127.0.0.2 to .6): the checks'
+// column in words, kept by the live updates, and /check as each host with the advice for
+// its failed step and "Check again", axe-clean at both widths.
+//   node pages_test.mjs BASE_URL NFS4_COUNTS NFS5_COUNTS SCREENSHOT CHECKED_URL
 // NFSx_COUNTS: the seeded races per day, oldest first, comma-separated.
 import fs from "node:fs";
 import { createRequire } from "node:module";
 import puppeteer from "puppeteer-core";
 
-const [base, nfs4Counts, nfs5Counts, screenshot] = process.argv.slice(2);
+const [base, nfs4Counts, nfs5Counts, screenshot, checked] = process.argv.slice(2);
 const axeSource = fs.readFileSync(createRequire(import.meta.url).resolve("axe-core/axe.min.js"), "utf8");
 let failures = 0;
 function check(ok, what) {
@@ -21,18 +24,98 @@ const browser = await puppeteer.launch({
     headless: true,
     args: ["--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-extensions"],
 });
+// A page of the checked lobby as the host at 127.0.0.N sees it (X-Forwarded-For from
+// loopback is believed there), or of the plain lobby when host is not given.
+async function open(url, width, host) {
+    const page = await browser.newPage();
+    if (host) await page.setExtraHTTPHeaders({ "X-Forwarded-For": "127.0.0." + host });
+    await page.setViewport({ width, height: 900 });
+    await page.goto(url, { waitUntil: "load" });
+    return page;
+}
+async function axeClean(page, what) {
+    await page.evaluate(axeSource);
+    const result = await page.evaluate(() => axe.run());
+    const found = result.violations.map((v) => `${v.id} (${v.impact}, ${v.nodes.length})`);
+    check(found.length === 0, `axe ${what}: ${found.join(", ") || "no violations"}`);
+}
+// The checks' column of the NFS4 table, by race name.
+const checkColumn = () => Object.fromEntries([...document.querySelectorAll('section[data-game="NFS4"] tr')]
+    .filter((tr) => tr.cells.length === 4 && tr.cells[0].tagName === "TD")
+    .map((tr) => [tr.cells[0].textContent, tr.cells[3].innerText.replace(/\s+/g, " ").trim()
+        .replace(/checked \d+ min ago/, "checked N min ago") +
+        (tr.cells[3].querySelector('[role="img"]')?.getAttribute("aria-label") ? " [lock: " +
+         tr.cells[3].querySelector('[role="img"]').getAttribute("aria-label") + "]" : "")]));
+
 try {
     for (const width of [1024, 375]) {
         for (const path of ["/", "/stats"]) {
-            const page = await browser.newPage();
-            await page.setViewport({ width, height: 900 });
-            await page.goto(base + path, { waitUntil: "load" });
-            await page.evaluate(axeSource);
-            const result = await page.evaluate(() => axe.run());
-            const found = result.violations.map((v) => `${v.id} (${v.impact}, ${v.nodes.length})`);
-            check(found.length === 0, `axe at ${width} px on ${path}: ${found.join(", ") || "no violations"}`);
+            const page = await open(base + path, width);
+            await axeClean(page, `at ${width} px on ${path}`);
             await page.close();
         }
+        for (const [path, host] of [["/", 2], ["/check", 2], ["/check", 4], ["/check", 5], ["/check", 9]]) {
+            const page = await open(checked + path, width, host);
+            await axeClean(page, `at ${width} px on ${path} of the checked lobby as 127.0.0.${host}`);
+            await page.close();
+        }
+    }
+
+    {
+        const page = await browser.newPage();
+        await page.evaluateOnNewDocument(() => {
+            const setTimeoutAsIs = window.setTimeout;
+            window.setTimeout = (f, ms, ...rest) => setTimeoutAsIs(f, Math.min(ms, 300), ...rest);
+        });
+        await page.setExtraHTTPHeaders({ "X-Forwarded-For": "127.0.0.2" });
+        await page.setViewport({ width: 1024, height: 900 });
+        await page.goto(checked + "/", { waitUntil: "load" });
+        const expected = {
+            Host2: "answering \u00b7 3 of 8 players \u{1F512} checked N min ago [lock: password required]",
+            Host3: "checking\u2026",
+            Host4: "not reachable from the internet checked under a minute ago",
+            Host5: "not reachable from the internet checked under a minute ago",
+            Host6: "not checked",
+        };
+        const served = await page.evaluate(checkColumn);
+        check(JSON.stringify(served) === JSON.stringify(expected), `the checks' column: ${JSON.stringify(served)}`);
+        const updated = await page.waitForFunction(() => document.getElementById("as-of").textContent
+            .includes("brought up to date"), { timeout: 10000 }).then(() => true, () => false);
+        check(updated, "the live update came");
+        const live = await page.evaluate(checkColumn);
+        check(JSON.stringify(live) === JSON.stringify(expected), `the same words after it: ${JSON.stringify(live)}`);
+        await page.screenshot({ path: screenshot.replace(/\.png$/, "-checks.png"), fullPage: true });
+        await page.close();
+    }
+
+    const advice = {
+        2: { has: ["Players can reach this race", "Sunday cup"], lacks: ["firewall"] },
+        4: { has: ["UDP port 47624 and TCP and UDP ports 2300\u20132400", "firewall", "carrier-grade NAT"], lacks: [] },
+        5: { has: ["game port 2350 refused", "ports 2300\u20132400", "firewall"], lacks: ["carrier-grade NAT"] },
+    };
+    for (const [host, { has, lacks }] of Object.entries(advice)) {
+        const page = await open(checked + "/check", 375, host);
+        const text = await page.evaluate(() => document.querySelector("main").innerText);
+        check(text.includes(`127.0.0.${host}`) && text.includes(`Host${host}`) &&
+              !text.includes(`Host${host === "2" ? 4 : 2}`), `/check as 127.0.0.${host} shows its own race only`);
+        for (const words of has) check(text.includes(words), `/check as 127.0.0.${host} says "${words}"`);
+        for (const words of lacks) check(!text.includes(words), `/check as 127.0.0.${host} does not say "${words}"`);
+        if (host === "4") await page.screenshot({ path: screenshot.replace(/\.png$/, "-check.png"), fullPage: true });
+        await page.close();
+    }
+
+    {
+        const page = await open(checked + "/check", 1024, 4);
+        const policy = (await page.reload({ waitUntil: "load" })).headers()["content-security-policy"];
+        check(/default-src 'none'.*script-src 'self'.*form-action 'self'/.test(policy), `the policy: ${policy}`);
+        check(await page.evaluate(() => document.scripts.length === 0), "/check has no script");
+        const status = async () => page.evaluate(() => document.querySelector('[role="status"]')?.textContent || "");
+        await Promise.all([page.waitForNavigation({ waitUntil: "load" }), page.click("form button")]);
+        check((await status()).includes("is checking your races again"), `Check again: "${await status()}"`);
+        await Promise.all([page.waitForNavigation({ waitUntil: "load" }), page.click("form button")]);
+        check((await status()).includes("at most once every 10 seconds"), `Check again at once: "${await status()}"`);
+        await axeClean(page, "on the answer to Check again");
+        await page.close();
     }
 
     // The page polls every 30 s; here its timers run at most 300 ms.
