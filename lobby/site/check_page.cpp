@@ -41,6 +41,9 @@ std::string advice(const Check& check) {
 
 std::string renderCheckPage(const PeerAddress& visitor, const std::vector<HostRace>& races,
                             bool probing, CheckAgain asked, std::int64_t now) {
+    // A race the prober leaves alone (its address is not probed) cannot be checked again.
+    bool checked = false;
+    for (const HostRace& race : races) checked = checked || race.check.state != CheckState::NotChecked;
     std::string html = pageStart("Can players reach my race?", "/check") +
                        "<p>The lobby sees your address as <strong>" + escapeHtml(visitor.text) +
                        "</strong>. It lists the races announced from it below, with what it "
@@ -50,9 +53,10 @@ std::string renderCheckPage(const PeerAddress& visitor, const std::vector<HostRa
                 "in a few seconds for the result.</p>\n";
     else if (asked == CheckAgain::Refused)
         html += "<p role=\"status\">" +
-                std::string(probing ? "Sorry, the lobby checks each address at most once every "
-                                      "10 seconds. Please wait a moment and try again."
-                                    : "Sorry, this lobby does not check races.") +
+                std::string(!probing ? "Sorry, this lobby does not check races."
+                            : checked ? "Sorry, the lobby checks each address at most once every "
+                                        "10 seconds. Please wait a moment and try again."
+                                      : "Sorry, the lobby does not check races from this address.") +
                 "</p>\n";
     if (!visitor.isIpv4)
         html += "<p>That is an IPv6 address: races are announced and joined over IPv4, so the "
@@ -72,7 +76,7 @@ std::string renderCheckPage(const PeerAddress& visitor, const std::vector<HostRa
                     "&rdquo;.</p>\n";
         html += advice(race.check) + "</section>\n";
     }
-    if (!races.empty() && probing)
+    if (checked && probing)
         html += "<form method=\"post\" action=\"/check\"><button type=\"submit\">Check again"
                 "</button></form>\n";
     return html + pageEnd("<p class=\"note\">As of " + escapeHtml(utcText(now, "%Y-%m-%d %H:%M:%S")) +

@@ -176,6 +176,9 @@ TEST_F(CheckedHostTest, CheckAgainIsAFormPostGrantedOncePer10Seconds) {
     const std::string form = "<form method=\"post\" action=\"/check\"><button type=\"submit\">Check again";
     EXPECT_NE(checkPage(4).find(form), std::string::npos);
     EXPECT_EQ(checkPage(9).find(form), std::string::npos) << "nothing of the visitor's to check";
+    EXPECT_EQ(checkPage(3).find(form), std::string::npos) << "an address the prober leaves alone";
+    EXPECT_NE(httpPost(port(), "/check", from(0, 3)).body.find("does not check races from this address"),
+              std::string::npos);
     HttpReply granted = httpPost(port(), "/check", from(0, 4));
     EXPECT_EQ(granted.status, 200);
     EXPECT_NE(granted.head.find("Cache-Control: no-store"), std::string::npos);
