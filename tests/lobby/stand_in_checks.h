@@ -1,7 +1,7 @@
 #pragma once
 // What a prober would have found, set by a test: one check per host address, the same for
-// every game; "Check again" as the prober grants it (once per 10 s per address, and only
-// for an address it knows).
+// every game; "Check again" granted as the prober grants it (once per 10 s per address, and
+// only for an address it checks).
 #include <map>
 #include <mutex>
 
@@ -9,9 +9,14 @@
 
 class StandInChecks final : public lobby::Checks {
 public:
-    void set(std::uint32_t ip, const lobby::Check& check) {
-        std::lock_guard lock(mutex_);
-        checks_[ip] = check;
+    // 127.0.0.2 answering (3 of 8, password), .3 checking, .4 silent on UDP 47624, .5 its
+    // game port 2350 closed; any other address not checked.
+    explicit StandInChecks(std::int64_t now) {
+        using lobby::CheckState, lobby::FailedStep;
+        checks_[0x7F000002] = {CheckState::Answering, now - 70, "Sunday cup", 3, 8, true, FailedStep::None, 2350};
+        checks_[0x7F000003] = {CheckState::Checking};
+        checks_[0x7F000004] = {CheckState::NotReachable, now - 5, "", 0, 0, false, FailedStep::Udp47624};
+        checks_[0x7F000005] = {CheckState::NotReachable, now - 5, "", 0, 0, false, FailedStep::GamePort, 2350};
     }
     lobby::Check of(int, std::uint32_t ip) const override {
         std::lock_guard lock(mutex_);
@@ -20,11 +25,9 @@ public:
     }
     bool checkAgain(std::uint32_t ip, std::int64_t now) override {
         std::lock_guard lock(mutex_);
-        if (!checks_.count(ip)) return false;
         auto [asked, fresh] = askedAt_.try_emplace(ip, now);
-        if (!fresh && now - asked->second < 10) return false;
+        if (!checks_.count(ip) || (!fresh && now - asked->second < 10)) return false;
         asked->second = now;
-        checks_[ip].state = lobby::CheckState::Checking;
         return true;
     }
 
@@ -33,24 +36,3 @@ private:
     std::map<std::uint32_t, lobby::Check> checks_;
     std::map<std::uint32_t, std::int64_t> askedAt_;
 };
-
-// The states a page shows, as the tests and the browser test's lobby set them.
-inline lobby::Check answering(int players, int maxPlayers, bool password, std::int64_t checked) {
-    lobby::Check c;
-    c.state = lobby::CheckState::Answering;
-    c.checked = checked;
-    c.session = "Sunday cup";
-    c.players = players;
-    c.maxPlayers = maxPlayers;
-    c.password = password;
-    c.gamePort = 2350;
-    return c;
-}
-inline lobby::Check notReachable(lobby::FailedStep step, std::int64_t checked) {
-    lobby::Check c;
-    c.state = lobby::CheckState::NotReachable;
-    c.checked = checked;
-    c.failedStep = step;
-    if (step == lobby::FailedStep::GamePort) c.gamePort = 2350;
-    return c;
-}
