@@ -159,7 +159,8 @@ HttpResponse Site::checkPage(const PeerAddress& client, std::int64_t now, bool p
     HttpResponse res = page(std::make_shared<const std::string>(
         renderCheckPage(client, mine, checks_ != nullptr, asked, now)));
     // The page names the visitor's address: no cache may hand it to another.
-    res.headers[0] = {"Cache-Control", "no-store"};
+    for (auto& [name, value] : res.headers)
+        if (name == "Cache-Control") value = "no-store";
     return res;
 }
 
