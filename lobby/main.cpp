@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -27,7 +26,7 @@ int seed(const CommandLine& cl) {
     try {
         RaceStore store(cl.config.dbPath);
         for (const std::string& game : cl.seedGames) {
-            store.put(game, demoRaces(cl.seedRaces, static_cast<std::int64_t>(std::time(nullptr))));
+            store.put(game, demoRaces(cl.seedRaces, cl.config.clock()));
             std::printf("kestrun-lobby: seeded %d demonstration races for %s in %s\n",
                         cl.seedRaces, game.c_str(), cl.config.dbPath.c_str());
         }
@@ -58,7 +57,7 @@ int removeRace(const CommandLine& cl) {
     std::string address = formatIp(*cl.removeIp);
     try {
         RaceStore store(cl.config.dbPath);
-        if (!store.remove(cl.removeGame, *cl.removeIp, static_cast<std::int64_t>(std::time(nullptr)))) {
+        if (!store.remove(cl.removeGame, *cl.removeIp, cl.config.clock())) {
             std::fprintf(stderr, "kestrun-lobby: %s has no %s race in %s\n", address.c_str(),
                          cl.removeGame.c_str(), cl.config.dbPath.c_str());
             return 1;
@@ -164,6 +163,10 @@ int serve(CommandLine& cl) {
         return 1;
     }
     std::fprintf(stderr, "kestrun-lobby listening on %s:%d\n", where.c_str(), port);
+    if (config.probe.enabled)
+        std::fprintf(stderr, "kestrun-lobby: races' hosts are asked as a joining game would; their "
+                             "replies come to TCP %s:%d, opened with the first check\n",
+                     config.probe.listenHost.c_str(), config.probe.listenPort);
     std::fflush(stderr);
 
     server->run();

@@ -23,6 +23,9 @@ inline std::string gameIds(std::string_view between) {
     return ids;
 }
 
+// In either game, the way into a race, as the website and the chat announcements tell it.
+inline constexpr std::string_view kJoinSteps = "choose a multiplayer game over TCP/IP, choose to join";
+
 // A race name holds at most this many characters, in every game.
 inline constexpr std::size_t kMaxRaceNameLength = 16;
 

@@ -6,6 +6,7 @@
 #include "common/win_handles.h"
 #include "games/game_tab.h"
 #include "games/wire_text.h"
+#include "wire/race_data.h"
 
 void GameTab::show() {
     ShowWindow(pageWindow_, SW_SHOW);
@@ -34,14 +35,14 @@ void GameTab::addRace(const std::string& name, const std::string& ownIp) {
     if (!idle_) return;
     idle_ = false;
     setStatusText("Adding race to " + gameId_ + " race list...");
-    sendRaceRequest("raceadd", "name:" + name + ";ip:" + formatDecimal(parseIp(ownIp)));
+    sendRaceRequest("raceadd", raceAddData(name, formatDecimal(parseIp(ownIp))));
 }
 
 void GameTab::removeRace(const std::string& ownIp) {
     if (!idle_) return;
     idle_ = false;
     setStatusText("Removing race from " + gameId_ + " race list...");
-    sendRaceRequest("racerem", "ip:" + formatDecimal(parseIp(ownIp)));
+    sendRaceRequest("racerem", raceRemData(formatDecimal(parseIp(ownIp))));
 }
 
 void GameTab::sendRaceRequest(const char* action, const std::string& data) {

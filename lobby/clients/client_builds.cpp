@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "clients/client_files.h"
+#include "system/read_file.h"
 #include "wire/site_slot.h"
 #include "wire/text_rules.h"
 
@@ -22,13 +24,18 @@ extern char** environ;
 namespace lobby {
 namespace {
 
+// A client's name in the clients folder and in outDir, and its installer's.
 struct Arch {
-    const char* client;  // in the clients folder and in outDir
-    const char* setup;
+    std::string client, setup;
     bool win64;
 };
-constexpr std::array<Arch, 2> kArchs{{{"kestrun.exe", "kestrun-setup.exe", true},
-                                      {"kestrun-x86.exe", "kestrun-setup-x86.exe", false}}};
+const std::vector<Arch> kArchs = [] {
+    std::vector<Arch> archs;
+    for (const ClientArch& arch : kClientArchs)
+        archs.push_back({std::string(arch.portable.name), std::string(arch.setup.name), arch.win64});
+    return archs;
+}();
+const std::string kSums(kChecksums.name);
 constexpr const char* kScript = "kestrun.nsi";
 constexpr const char* kIcon = "kestrun.ico";
 constexpr const char* kStamp = ".stamp";
@@ -43,11 +50,11 @@ bool isFile(const std::string& path, struct stat* st = nullptr) {
     return true;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    if (!(in && bytes << in.rdbuf())) throw ClientBuildsError("cannot read " + path);
-    return std::move(bytes).str();
+// An empty file is as good as none here.
+std::string readWhole(const std::string& path) {
+    auto bytes = readFile(path);
+    if (!bytes || bytes->empty()) throw ClientBuildsError("cannot read " + path);
+    return std::move(*bytes);
 }
 
 // Hidden while it is being written: the download route never serves a name with a leading '.'.
@@ -111,7 +118,7 @@ std::string runMakensis(const std::string& makensis, const std::vector<std::stri
     }
     std::string output, last;
     try {
-        std::istringstream lines(readFile(log));
+        std::istringstream lines(readWhole(log));
         while (std::getline(lines, output))
             if (!output.empty()) last = output;
     } catch (const ClientBuildsError&) {
@@ -146,10 +153,11 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
         if (isFile(join(in, arch.client)))
             archs.push_back(&arch);
         else
-            result.notes.push_back(std::string("no ") + arch.client + " in " + in + ": not offered");
+            result.notes.push_back("no " + arch.client + " in " + in + ": not offered");
     }
     if (archs.empty())
-        throw ClientBuildsError("no client in " + in + " (the package installs kestrun.exe and kestrun-x86.exe there)");
+        throw ClientBuildsError("no client in " + in + " (the package installs " + kArchs[0].client +
+                                " and " + kArchs[1].client + " there)");
     std::string makensis = config.makensis.empty() ? findInPath("makensis") : config.makensis;
     bool installers = !makensis.empty() && isFile(join(in, kScript)) && isFile(join(in, kIcon));
     if (makensis.empty())
@@ -167,7 +175,7 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
         throw ClientBuildsError("cannot make " + out + ": " + std::strerror(errno));
 
     if (config.cache && isFile(join(out, kStamp))) {
-        std::istringstream kept(readFile(join(out, kStamp)));
+        std::istringstream kept(readWhole(join(out, kStamp)));
         std::string previous, line;
         std::vector<std::string> files;
         bool whole = std::getline(kept, previous, '\0') && previous.rfind(stamp, 0) == 0;
@@ -186,8 +194,8 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
     // Nothing of an earlier address stays behind to be served.
     ::unlink(join(out, kStamp).c_str());
     for (const Arch& arch : kArchs)
-        for (const char* name : {arch.client, arch.setup}) ::unlink(join(out, name).c_str());
-    ::unlink(join(out, "SHA256SUMS").c_str());
+        for (const std::string& name : {arch.client, arch.setup}) ::unlink(join(out, name).c_str());
+    ::unlink(join(out, kSums).c_str());
     bool complete = true;
 
     std::string sums;
@@ -196,7 +204,7 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
         sums += sha256Hex(bytes) + "  " + name + "\n";
     };
     for (const Arch* arch : archs) {
-        std::string program = readFile(join(in, arch->client));
+        std::string program = readWhole(join(in, arch->client));
         if (auto problem = writeSiteSlot(program, config.publicUrl))
             throw ClientBuildsError(join(in, arch->client) + ": " + *problem);
         writeFile(out, arch->client, program);
@@ -214,14 +222,14 @@ ClientBuilds makeClientBuilds(const ClientBuildsConfig& config) {
             failure = "cannot write " + setup + ": " + std::strerror(errno);
         if (!failure.empty()) {
             ::unlink(part.c_str());
-            result.notes.push_back(std::string(arch->setup) + " not offered: " + failure);
+            result.notes.push_back(arch->setup + " not offered: " + failure);
             complete = false;
             continue;
         }
-        add(arch->setup, readFile(setup));
+        add(arch->setup, readWhole(setup));
     }
-    writeFile(out, "SHA256SUMS", sums);
-    result.files.push_back("SHA256SUMS");
+    writeFile(out, kSums, sums);
+    result.files.push_back(kSums);
     // A failed installer is tried again at the next start.
     if (config.cache && complete) {
         std::string kept = stamp;

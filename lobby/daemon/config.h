@@ -3,6 +3,7 @@
 // option gets its field here and its parsing and help line in options.cpp.
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,8 +11,12 @@
 #include "clients/client_builds.h"
 #include "http/http_server.h"
 #include "notify/notify.h"
+#include "probe/probe_config.h"
 
 namespace lobby {
+
+// The lobby's one clock: seconds since 1970 UTC.
+inline std::int64_t systemClock() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 struct LobbyConfig : HttpLimits {
     std::string host = "127.0.0.1";
@@ -37,10 +42,11 @@ struct LobbyConfig : HttpLimits {
     std::vector<std::string> clientBuilds;
     std::vector<Webhook> notify;  // told of each newly announced race
     std::string notifyCa;         // certificates for them besides the system's; empty: none
+    ProbeConfig probe;            // asking each race's host as a joining game would
     // How often the database is checked for changes made by another process.
     std::chrono::milliseconds changePoll{2000};
-    // Seconds since 1970 UTC; the system clock when empty.
-    std::function<std::int64_t()> clock;
+    // Seconds since 1970 UTC; tests set a fake one.
+    std::function<std::int64_t()> clock = systemClock;
     // SIGINT and SIGTERM stop run(), SIGHUP reads the block list again.
     bool stopOnSignals = false;
     // Receives one line (without LF) per request, from any thread; no access log when empty.

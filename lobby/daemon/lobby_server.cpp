@@ -1,13 +1,14 @@
 #include "daemon/lobby_server.h"
 
 #include <csignal>
-#include <ctime>
 #include <optional>
 #include <string>
 
-#include "daemon/writer.h"
+#include "daemon/threads.h"
+#include "daemon/worker.h"
 #include "http/rate_limiter.h"
 #include "notify/notify.h"
+#include "probe/prober.h"
 #include "protocol/protocol.h"
 #include "races/race_lists.h"
 #include "site/metrics.h"
@@ -16,8 +17,6 @@
 
 namespace lobby {
 namespace {
-
-std::int64_t systemClock() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 LobbyConfig withClock(LobbyConfig config) {
     if (!config.clock) config.clock = systemClock;
@@ -48,7 +47,7 @@ HttpResponse scriptResponse(const Outcome& outcome) {
 }  // namespace
 
 struct LobbyServer::Impl final : HttpHandler {
-    Impl(LobbyConfig c, Checks* checks, const ProbeCounters* probeCounters);
+    Impl(LobbyConfig c, Checks* standIn, const ProbeCounters* standInCounters);
 
     LobbyConfig config;
     RaceStore store;
@@ -56,10 +55,14 @@ struct LobbyServer::Impl final : HttpHandler {
     RateLimiter limiter;
     std::optional<PeerAddress> trustedProxy;
     LobbyMetrics metrics;
-    std::unique_ptr<Notifier> notifier;  // only with webhooks; outlives the writer
+    std::unique_ptr<Notifier> notifier;  // only with webhooks
     Site site;
-    Writer writer;
-    HttpServer http;  // last: it goes first, and with it every session
+    Worker writer;
+    Worker fileReader;  // downloads not yet cached
+    ProbeCounters probeCounters;
+    Prober prober;
+    HttpServer http;  // it goes before the rest, and with it every session
+    Threads threads;  // last: its threads end before anything they use
 
     void handle(const HttpRequest& req, HttpReply reply) override;
     HttpResponse refusal(int status) override {
@@ -71,12 +74,14 @@ struct LobbyServer::Impl final : HttpHandler {
     void finish(Call& call, Action action, HttpResponse res, std::optional<Refusal> refusal,
                 const Outcome* script);
     void commit(Call call, Outcome asked);
+    void raceEvent(const RaceEvent& event);
+    void withdrawSilent(int game, std::uint32_t ip);
     void reloadBlockList();
     void makeStats(std::int64_t now);
     HttpLimits httpLimits() const;
 };
 
-LobbyServer::Impl::Impl(LobbyConfig c, Checks* checks, const ProbeCounters* probeCounters)
+LobbyServer::Impl::Impl(LobbyConfig c, Checks* standIn, const ProbeCounters* standInCounters)
     : config(withClock(std::move(c))),
       store(config.dbPath),
       lists(store, loadBlocks(config), config.raceTtlSeconds, config.historyDays, config.maxRaces,
@@ -84,7 +89,7 @@ LobbyServer::Impl::Impl(LobbyConfig c, Checks* checks, const ProbeCounters* prob
       limiter(config.rateLimit),
       trustedProxy(config.trustedProxy.empty() ? std::nullopt : parsePeerAddress(config.trustedProxy)),
       notifier(config.notify.empty() ? nullptr
-                                     : std::make_unique<Notifier>(config.notify, config.notifyCa, reportProblem)),
+                                     : std::make_unique<Notifier>(config.notify, config.notifyCa, reportProblem, config.clock)),
       site(config, lists, metrics,
            [this](LobbyMetrics::Snapshot& snapshot, std::int64_t now) {
                const HttpCounters& h = http.counters();
@@ -97,16 +102,13 @@ LobbyServer::Impl::Impl(LobbyConfig c, Checks* checks, const ProbeCounters* prob
                    {"bad_request", h.badRequests}};
                if (notifier) snapshot.notifications = notifier->counts();
            },
-           checks, probeCounters),
+           // With probing off the site shows no prober: every race "not checked".
+           standIn ? standIn : config.probe.enabled ? &prober : nullptr,
+           standIn ? standInCounters : config.probe.enabled ? &probeCounters : nullptr),
+      prober(config.probe, Expiry{config.raceTtlSeconds}, config.clock, probeCounters,
+             [this](int game, std::uint32_t ip) { withdrawSilent(game, ip); }, reportProblem),
       http(*this, httpLimits()) {
-    if (notifier)
-        lists.onEvent([this](const RaceEvent& event) {
-            // Committed; the block list may have changed since the request was checked.
-            auto blocks = lists.blocks();
-            if (event.kind == RaceEvent::Kind::Announced && !blocks->blocksAddress(event.race.ip) &&
-                !blocks->blocksName(event.race.name))
-                notifier->announce(std::string(kGames[static_cast<std::size_t>(event.game)].id), event.race);
-        });
+    lists.onEvent([this](const RaceEvent& event) { raceEvent(event); });
     makeStats(config.clock());
     writer.every(config.sweepInterval, [this] {
         std::int64_t now = config.clock();
@@ -119,10 +121,19 @@ LobbyServer::Impl::Impl(LobbyConfig c, Checks* checks, const ProbeCounters* prob
     });
     // An admin command or `seed` writes through a connection of its own.
     writer.every(config.changePoll, [this] { lists.pollStore(config.clock()); });
+    // Started in this order once the socket is bound, stopped the other way round: the
+    // notifier outlives the writer that feeds it, the writer the sessions that post to it.
+    if (notifier) threads.add("notifier", [this] { notifier->run(); }, [this] { notifier->stop(); });
+    threads.add("writer", [this] { writer.run(); }, [this] { writer.stop(); });
+    // It hands the writer its withdrawals, so it stops before the writer does.
+    threads.add("prober", [this] { prober.run(); }, [this] { prober.stop(); });
+    threads.add("file reader", [this] { fileReader.run(); }, [this] { fileReader.stop(); });
+    for (std::size_t i = 0; i < http.loopCount(); ++i)
+        threads.add("http " + std::to_string(i), [this, i] { http.serve(i); }, [this] { http.stop(); });
     if (!config.stopOnSignals) return;
     // Taken from here on: a signal before run() stops it as soon as it starts.
-    writer.onSignal(SIGINT, [this] { http.stop(); });
-    writer.onSignal(SIGTERM, [this] { http.stop(); });
+    writer.onSignal(SIGINT, [this] { threads.requestStop(); });
+    writer.onSignal(SIGTERM, [this] { threads.requestStop(); });
     // Reload is run blindly by hosts and their tools: SIGHUP's default action would end the
     // process, which systemd takes for a clean stop and does not restart.
     writer.onSignal(SIGHUP, [this] {
@@ -179,7 +190,11 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
     }
     if (!call.script) {
         SiteAnswer answer = site.answer(path, *client, now, post);
-        return finish(call, answer.action, std::move(answer.response), std::nullopt, nullptr);
+        if (!answer.readFirst)
+            return finish(call, answer.action, std::move(answer.response), std::nullopt, nullptr);
+        return fileReader.post([this, call = std::move(call), answer = std::move(answer)]() mutable {
+            finish(call, answer.action, answer.readFirst(), std::nullopt, nullptr);
+        });
     }
     Outcome outcome = answerScript({rawQuery, *client, now, config.maxQuery}, lists, *lists.blocks());
     if (outcome.change) return commit(std::move(call), std::move(outcome));
@@ -190,15 +205,30 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
 // leaves once it is committed.
 void LobbyServer::Impl::commit(Call call, Outcome asked) {
     writer.post([this, call = std::move(call), asked = std::move(asked)]() mutable {
-        std::optional<Refusal> refusal;
-        try {
-            refusal = lists.commit(*asked.change, config.clock());
-        } catch (const std::exception& e) {
-            reportProblem(e.what());
-            refusal = Refusal::Internal;
-        }
-        Outcome outcome = committed(std::move(asked), refusal);
+        Outcome outcome = commitChange(std::move(asked), lists, config.clock(), reportProblem);
         finish(call, outcome.action, scriptResponse(outcome), outcome.refusal, &outcome);
+    });
+}
+
+// On the writer, once committed.
+void LobbyServer::Impl::raceEvent(const RaceEvent& event) {
+    if (event.kind != RaceEvent::Kind::Announced) return prober.gone(event.game, event.race.ip);
+    prober.announced(event.game, event.race.ip, event.race.created);
+    if (!notifier) return;
+    // The block list may have changed since the request was checked.
+    auto blocks = lists.blocks();
+    if (!blocks->blocksAddress(event.race.ip) && !blocks->blocksName(event.race.name))
+        notifier->announce(std::string(kGames[static_cast<std::size_t>(event.game)].id), event.race);
+}
+
+// From the prober's thread: withdrawn as its host would withdraw it.
+void LobbyServer::Impl::withdrawSilent(int game, std::uint32_t ip) {
+    writer.post([this, game, ip] {
+        try {
+            lists.commit(Change{Change::Kind::Remove, game, Race{"", ip, 0}}, config.clock());
+        } catch (const std::exception& e) {
+            reportProblem(std::string("silent race not withdrawn: ") + e.what());
+        }
     });
 }
 
@@ -218,7 +248,7 @@ void LobbyServer::Impl::finish(Call& call, Action action, HttpResponse res,
     metrics.count(action, script ? script->ok() : res.status < 400);
     if (refusal) metrics.count(*refusal);
     if (config.accessLog)
-        config.accessLog(accessLogLine(systemClock(), call.client, call.method, call.target,
+        config.accessLog(accessLogLine(config.clock(), call.client, call.method, call.target,
                                        res.status, res.body->size(),
                                        script ? script->summary() : "-"));
     call.reply(std::move(res));
@@ -245,21 +275,23 @@ LobbyServer::~LobbyServer() { stop(); }
 
 int LobbyServer::bind() { return impl_->http.bind(impl_->config.host, impl_->config.port); }
 
-void LobbyServer::run() {
-    Impl& d = *impl_;
-    d.writer.start();
-    d.http.run();
-    d.writer.stop();
-}
+void LobbyServer::run() { impl_->threads.run(); }
 
-void LobbyServer::stop() { impl_->http.stop(); }
+void LobbyServer::stop() { impl_->threads.requestStop(); }
 
-bool LobbyServer::isRunning() const { return impl_->http.isRunning(); }
+bool LobbyServer::isRunning() const { return impl_->threads.isRunning(); }
 
 RaceStore& LobbyServer::store() { return impl_->store; }
 
-void LobbyServer::reloadBlockList() { impl_->reloadBlockList(); }
+// Only the writer changes the lists.
+void LobbyServer::reloadBlockList() {
+    impl_->writer.call([this] { impl_->reloadBlockList(); });
+}
 
 const HttpCounters& LobbyServer::httpCounters() const { return impl_->http.counters(); }
+
+Checks& LobbyServer::checks() { return impl_->prober; }
+
+const ProbeCounters& LobbyServer::probeCounters() const { return impl_->probeCounters; }
 
 }  // namespace lobby

@@ -16,8 +16,8 @@ class LobbyServer {
 public:
     // Opens the database, the block list, the downloads folder and the webhooks' certificates;
     // throws StoreError, BlockListError, DownloadsError or NotifyError if it can't.
-    // checks and probeCounters: what the website and /metrics tell of each race's host (they
-    // outlive the server); without them every race is "not checked".
+    // checks and probeCounters: a stand-in for the prober's, for what the website and /metrics
+    // tell of each race's host (they outlive the server).
     explicit LobbyServer(LobbyConfig config, Checks* checks = nullptr,
                          const ProbeCounters* probeCounters = nullptr);
     ~LobbyServer();
@@ -26,18 +26,22 @@ public:
 
     // Binds and listens; gives the port. Throws BindError.
     int bind();
-    // Serves on the bound socket until stop(). Call once.
+    // Starts every thread the lobby runs and serves on the bound socket until stop(); then
+    // stops them, last started first. Call once.
     void run();
     // From any thread, also before run() has started.
     void stop();
     bool isRunning() const;
 
     RaceStore& store();
-    // Reads the block list file again and applies it, also to the races already listed.
-    // Throws BlockListError and keeps the previous list. SIGHUP does this when signals are on.
+    // Reads the block list file again and applies it, also to the races already listed; on
+    // the writer, and waits for it. Throws BlockListError and keeps the previous list. SIGHUP does this when signals are on.
     void reloadBlockList();
     // Open connections and refusals by reason, as the HTTP layer counts them.
     const HttpCounters& httpCounters() const;
+    // What the prober found out about each race, and its totals.
+    Checks& checks();
+    const ProbeCounters& probeCounters() const;
 
 private:
     struct Impl;

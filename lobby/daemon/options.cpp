@@ -9,8 +9,11 @@
 #include <iterator>
 #include <map>
 
+#include "clients/client_files.h"
 #include "http/peer_address.h"
 #include "notify/notify.h"
+#include "probe/dplay.h"
+#include "probe/ranges.h"
 #include "races/race_store.h"
 #include "wire/site_slot.h"
 #include "wire/text_rules.h"
@@ -37,6 +40,31 @@ bool parseListen(const std::string& text, LobbyConfig& config) {
     if (host.empty() || !port) return false;
     config.host = host;
     config.port = static_cast<int>(*port);
+    return true;
+}
+
+// HOST:PORT for the probe's replies: an IPv4 or IPv6 address (IPv6 in brackets) and a port.
+bool parseProbeListen(const std::string& text, ProbeConfig& probe) {
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    auto peer = parsePeerAddress(host);
+    auto port = parseNumber(text.substr(colon + 1), 0, 65535);
+    if (!peer || !port) return false;
+    probe.listenHost = host;
+    probe.listenPort = static_cast<int>(*port);
+    return true;
+}
+
+bool parseProbeApp(const std::string& text, ProbeConfig& probe) {
+    std::size_t equals = text.find('=');
+    if (equals == std::string::npos) return false;
+    int game = gameIndex(text.substr(0, equals));
+    auto guid = dplay::parseGuid(std::string_view(text).substr(equals + 1));
+    if (game < 0 || !guid) return false;
+    probe.applications[static_cast<std::size_t>(game)] = *guid;
     return true;
 }
 
@@ -198,6 +226,22 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         option("--public-url", publicUrl);
         option("--clients", text(c.clientsDir, notEmpty));
         option("--sweep-seconds", seconds(c.sweepInterval, 3600));
+        option("--probe", [&](const std::string& v) {
+            c.probe.enabled = v == "on";
+            return v == "on" || v == "off";
+        });
+        repeatable("--probe-allow", [&](const std::string& v) {
+            auto range = parseCidr(v);
+            if (range) c.probe.allowed.push_back(*range);
+            return range.has_value();
+        });
+        repeatable("--probe-app", [&](const std::string& v) { return parseProbeApp(v, c.probe); });
+        option("--probe-listen", [&](const std::string& v) { return parseProbeListen(v, c.probe); });
+        option("--withdraw-silent", [&](const std::string& v) {
+            auto minutes = parseNumber(v, 1, 7 * 24 * 60);
+            if (minutes) c.probe.timings.withdrawSilent = std::chrono::minutes(*minutes);
+            return minutes.has_value();
+        });
     }
 
     std::vector<std::string> reversed(std::make_reverse_iterator(last),
@@ -230,9 +274,51 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     return {cl, ""};
 }
 
+namespace {
+
+// The defaults as LobbyConfig and CommandLine declare them, and the clients' file names,
+// into the help text's {names}.
+std::string withDefaults(std::string text) {
+    const CommandLine cl;
+    const LobbyConfig& d = cl.config;
+    auto secondsOf = [](std::chrono::milliseconds t) {
+        return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(t).count());
+    };
+    const std::pair<std::string, std::string> values[] = {
+        {"{listen}", d.host + ":" + std::to_string(d.port)},
+        {"{db}", d.dbPath},
+        {"{ttl}", std::to_string(d.raceTtlSeconds / 60)},
+        {"{history}", std::to_string(d.historyDays)},
+        {"{races}", std::to_string(d.maxRaces)},
+        {"{rate}", std::to_string(d.rateLimit)},
+        {"{query}", std::to_string(d.maxQuery)},
+        {"{connections}", std::to_string(d.maxConnections)},
+        {"{perAddress}", std::to_string(d.maxPerAddress)},
+        {"{head}", secondsOf(d.headTimeout)},
+        {"{idle}", secondsOf(d.idleTimeout)},
+        {"{proxyHeader}", d.proxyHeader},
+        {"{clients}", d.clientsDir},
+        {"{sweep}", secondsOf(d.sweepInterval)},
+        {"{probe}", d.probe.enabled ? "on" : "off"},
+        {"{probeListen}", d.probe.listenHost + ":" + std::to_string(d.probe.listenPort)},
+        {"{seed}", std::to_string(cl.seedRaces)},
+        {"{maxSeed}", std::to_string(kMaxDemoRaces)},
+        {"{portable64}", std::string(kClientArchs[0].portable.name)},
+        {"{portable32}", std::string(kClientArchs[1].portable.name)},
+        {"{setup64}", std::string(kClientArchs[0].setup.name)},
+        {"{setup32}", std::string(kClientArchs[1].setup.name)},
+        {"{sums}", std::string(kChecksums.name)},
+    };
+    for (const auto& [name, value] : values)
+        text.replace(text.find(name), name.size(), value);
+    return text;
+}
+
+}  // namespace
+
 std::string usageText() {
     const std::string games = gameIds("|");
-    return R"(Usage: kestrun-lobby [options]
+    return withDefaults(R"(Usage: kestrun-lobby [options]
        kestrun-lobby seed [--db PATH] [--races N] [--game )" + games + R"(]
        kestrun-lobby races [--db PATH]
        kestrun-lobby remove [--db PATH] --game )" + games + R"( --ip A.B.C.D
@@ -245,35 +331,35 @@ on standard error; then one access-log line per request on standard output.
 SIGINT or SIGTERM stops it; SIGHUP reads the block list again.
 
 Options:
-  --listen HOST:PORT    where to listen (default 127.0.0.1:8080; [::]:PORT takes IPv6 and
+  --listen HOST:PORT    where to listen (default {listen}; [::]:PORT takes IPv6 and
                         IPv4 clients; port 0 picks a free port)
-  --db PATH             SQLite database (default kestrun-lobby.db; :memory: keeps nothing)
-  --race-ttl MINUTES    a race disappears this long after it was announced (default 60)
+  --db PATH             SQLite database (default {db}; :memory: keeps nothing)
+  --race-ttl MINUTES    a race disappears this long after it was announced (default {ttl})
   --history-days N      /stats's history forgets a race this long after it ended (default
-                        90); it keeps when races were open, never who hosted them
-  --max-races N         races per game (default 1000)
-  --rate-limit N        requests per client address per minute (default 120; 0: no limit)
-  --max-query BYTES     longest query string accepted (default 512)
+                        {history}); it keeps when races were open, never who hosted them
+  --max-races N         races per game (default {races})
+  --rate-limit N        requests per client address per minute (default {rate}; 0: no limit)
+  --max-query BYTES     longest query string accepted (default {query})
   --threads N           I/O threads; connections share them (default: one per core)
-  --max-connections N   open connections at once (default 20000; the file limit, raised
+  --max-connections N   open connections at once (default {connections}; the file limit, raised
                         to its hard maximum at start, may hold fewer)
-  --max-per-address N   open connections from one address, IPv6 from one /64 (default 64;
+  --max-per-address N   open connections from one address, IPv6 from one /64 (default {perAddress};
                         the trusted proxy has none)
-  --head-seconds N      a request's line and headers must arrive within this (default 10);
-                        a kept-alive connection may wait 5 seconds for its next request
+  --head-seconds N      a request's line and headers must arrive within this (default {head});
+                        a kept-alive connection may wait {idle} seconds for its next request
   --trusted-proxy ADDR  the one reverse proxy whose address header is believed; without
                         it no header is believed
   --proxy-header NAME   the header in which that proxy passes the client's address
-                        (default X-Forwarded-For; its last item counts)
+                        (default {proxyHeader}; its last item counts)
   --client-url URL      where the website tells players to get the client
   --public-url URL      the address players reach the lobby at, http://HOST[:PORT]/: the
                         lobby then offers under /download/ the Windows clients for it
-                        (kestrun.exe, kestrun-x86.exe, their installers kestrun-setup.exe
-                        and kestrun-setup-x86.exe when makensis is installed, SHA256SUMS),
+                        ({portable64}, {portable32}, their installers {setup64}
+                        and {setup32} when makensis is installed, {sums}),
                         made at start into the folder "clients" beside the database and
                         kept until the address or the packaged clients change
   --clients DIR         the packaged clients it makes them from (default
-                        /usr/share/kestrun-lobby)
+                        {clients})
   --downloads DIR       serves the files of DIR under /download/ (no listing, no
                         subfolders), before those of --public-url; the website links the
                         client builds found there
@@ -287,12 +373,27 @@ Options:
                         slack (also Mattermost, Rocket.Chat) or json (the race as
                         /races.json shows it, with "event"); may be given several times
   --notify-ca FILE      PEM certificates trusted for webhooks besides the system's
-  --sweep-seconds N     how often expired races are removed (default 30)
+  --sweep-seconds N     how often expired races are removed (default {sweep})
+  --probe on|off        asks each race's host as a joining game would (default {probe}): an
+                        EnumSessions datagram to UDP 47624 of the address that announced
+                        it, the reply over TCP, then a connect to the game port it names;
+                        the website shows what it found. off sends nothing
+  --probe-allow CIDR    probes these addresses too, although loopback, private, shared,
+                        link-local, multicast, documentation or reserved (a LAN party);
+                        may be given several times
+  --probe-app GAME=GUID asks GAME's hosts for that DirectPlay application's sessions
+                        alone, e.g. NFS4={...} (default: any session; the log names the
+                        GUID each game's hosts answer with)
+  --probe-listen ADDR:PORT  where hosts' replies come in over TCP (default {probeListen});
+                        the lobby's firewall must let that port in. Opened with the first
+                        check
+  --withdraw-silent MINUTES  withdraws a race whose host answered and then failed every
+                        check for this long, as if its host had withdrawn it (default: never)
   --help                this text
   --version             the lobby's version
 
-seed: writes demonstration races straight into the database: N per game (default 20, at
-most 762), or for the one game named. Their hosts are addresses from the documentation
+seed: writes demonstration races straight into the database: N per game (default {seed}, at
+most {maxSeed}), or for the one game named. Their hosts are addresses from the documentation
 blocks 192.0.2.0/24, 198.51.100.0/24 and 203.0.113.0/24, which belong to no one, so no
 player's address is claimed; seeding again replaces them. They expire like any race.
 
@@ -302,7 +403,7 @@ database of a running lobby, which shows the change within a few seconds, as it 
 seeded races.
 
 client: writes into DIR the files that --public-url offers, for serving them elsewhere.
-)";
+)");
 }
 
 }  // namespace lobby

@@ -66,7 +66,6 @@ struct HttpServer::Impl {
     HttpHandler& handler;
     const HttpLimits limits;
     HttpCounters counters;
-    std::atomic<bool> running{false};
     ConnectionCounts connections{limits, counters};
 
     // One event loop per I/O thread, as nginx has one per worker: a connection lives on one
@@ -364,36 +363,26 @@ int HttpServer::bind(const std::string& host, int port) {
     return d.acceptor.local_endpoint().port();
 }
 
-void HttpServer::run() {
-    Impl& d = *impl_;
-    std::vector<net::executor_work_guard<net::io_context::executor_type>> guards;
-    for (auto& loop : d.loops) guards.push_back(net::make_work_guard(*loop));
-    net::post(d.ioc, [&d] { d.accept(); });
+std::size_t HttpServer::loopCount() const { return impl_->loops.size(); }
 
-    auto serve = [](net::io_context& loop) {
-        for (;;) {
-            try {
-                loop.run();
-                return;
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "kestrun-lobby: %s\n", e.what());
-            }
+void HttpServer::serve(std::size_t index) {
+    Impl& d = *impl_;
+    net::io_context& loop = *d.loops[index];
+    auto work = net::make_work_guard(loop);
+    if (index == 0) net::post(loop, [&d] { d.accept(); });
+    for (;;) {
+        try {
+            loop.run();
+            return;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "kestrun-lobby: %s\n", e.what());
         }
-    };
-    std::vector<std::thread> threads;
-    d.running = true;
-    for (std::size_t i = 1; i < d.loops.size(); ++i)
-        threads.emplace_back(serve, std::ref(*d.loops[i]));
-    serve(d.ioc);
-    for (auto& t : threads) t.join();
-    d.running = false;
+    }
 }
 
 void HttpServer::stop() {
     for (auto& loop : impl_->loops) loop->stop();
 }
-
-bool HttpServer::isRunning() const { return impl_->running; }
 
 const HttpCounters& HttpServer::counters() const { return impl_->counters; }
 

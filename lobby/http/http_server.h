@@ -71,11 +71,12 @@ public:
     // Binds and listens (host: a name or address literal; port 0: any free one); gives the
     // port. Throws BindError.
     int bind(const std::string& host, int port);
-    // Serves on the I/O threads until stop(), then closes every connection.
-    void run();
-    // From any thread, also before run().
+    // One event loop per I/O thread; serve(i) is loop i's thread, until stop(). The first
+    // loop accepts. The connections close when the server goes.
+    std::size_t loopCount() const;
+    void serve(std::size_t loop);
+    // From any thread, also before serve().
     void stop();
-    bool isRunning() const;
     const HttpCounters& counters() const;
 
     struct Impl;  // public only so that the sessions in the .cpp can name it

@@ -5,11 +5,14 @@ namespace lobby {
 RateLimiter::RateLimiter(int perMinute)
     : perMinute_(perMinute), slots_(perMinute > 0 ? new Window[kSlots] : nullptr) {}
 
+std::size_t RateLimiter::firstSlot(const AddressKey& key) {
+    return (hashOf(key) % (kSlots / kProbe)) * kProbe;
+}
+
 bool RateLimiter::allow(const AddressKey& key, std::int64_t now) {
     if (perMinute_ <= 0) return true;
     // An address's slots all lie in one stripe, so one lock covers its whole probe.
-    std::uint64_t h = hashOf(key);
-    std::size_t first = (h % (kSlots / kProbe)) * kProbe;
+    std::size_t first = firstSlot(key);
     std::lock_guard lock(locks_[(first / kProbe) % kStripes]);
     auto ended = [now](const Window& w) {
         return w.count == 0 || now - w.start >= kWindowSeconds || now < w.start;

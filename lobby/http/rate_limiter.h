@@ -22,6 +22,10 @@ public:
     // Addresses refused for the rest of their current minute.
     std::size_t limitedAddresses(std::int64_t now);
 
+    // The kProbe slots an address may take start at this one.
+    static constexpr std::size_t kProbe = 8;
+    static std::size_t firstSlot(const AddressKey& key);
+
 private:
     struct Window {
         AddressKey key;
@@ -30,7 +34,6 @@ private:
     };
     static constexpr std::int64_t kWindowSeconds = 60;
     static constexpr std::size_t kSlots = 1 << 16;  // about 2 MiB
-    static constexpr std::size_t kProbe = 8;        // slots an address may take
     static constexpr std::size_t kStripes = 64;     // locks, so I/O threads rarely meet
 
     const int perMinute_;

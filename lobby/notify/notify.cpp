@@ -8,17 +8,15 @@
 
 #include <algorithm>
 #include <cctype>
-#include <ctime>
 #include <deque>
-#include <fstream>
 #include <iterator>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <sstream>
-#include <thread>
 
 #include "site/races_json.h"
 #include "site/website.h"
+#include "system/read_file.h"
+#include "wire/games.h"
 #include "wire/text_rules.h"
 
 namespace lobby {
@@ -59,7 +57,7 @@ std::string messageText(const std::vector<Announcement>& races, bool slack) {
     auto hosted = [&](const Announcement& a) {
         return name(a.race.name) + ", hosted at `" + formatIp(a.race.ip) + "`";
     };
-    const char* howTo = ", choose a multiplayer game over TCP/IP, choose to join and type ";
+    const std::string howTo = ", " + std::string(kJoinSteps) + " and type ";
     if (races.size() == 1) {
         const Announcement& a = races.front();
         return bold("New " + a.game + " race:") + " " + hosted(a) + "\nTo join: start " + a.game +
@@ -143,6 +141,7 @@ struct Notifier::Impl {
 
     NotifierTiming timing;
     std::function<void(const std::string&)> log;
+    std::function<std::int64_t()> clock;
     std::string caBlob;
     curl_slist* headers = nullptr;
     CURLM* multi = nullptr;
@@ -151,7 +150,6 @@ struct Notifier::Impl {
     RepeatFilter repeats;  // mutex
     std::array<std::array<std::atomic<std::uint64_t>, 3>, kWebhookKinds> counts{};  // sent, failed, dropped
     std::atomic<bool> stopping{false};
-    std::thread thread;
 
     enum Count { Sent, Failed, Dropped };
     void add(const Hook& hook, Count which, std::size_t n) {
@@ -211,8 +209,7 @@ struct Notifier::Impl {
             }
         }
         for (Hook* hook : starting) {
-            hook->body = notificationBody(hook->webhook.kind, hook->batch,
-                                          static_cast<std::int64_t>(std::time(nullptr)));
+            hook->body = notificationBody(hook->webhook.kind, hook->batch, clock());
             curl_easy_setopt(hook->easy, CURLOPT_POSTFIELDS, hook->body.data());
             curl_easy_setopt(hook->easy, CURLOPT_POSTFIELDSIZE_LARGE,
                              static_cast<curl_off_t>(hook->body.size()));
@@ -291,9 +288,6 @@ struct Notifier::Impl {
     }
 
     ~Impl() {
-        stopping = true;
-        if (multi) curl_multi_wakeup(multi);
-        if (thread.joinable()) thread.join();
         for (auto& hook : hooks) {
             if (hook->busy) curl_multi_remove_handle(multi, hook->easy);
             if (hook->easy) curl_easy_cleanup(hook->easy);
@@ -305,18 +299,12 @@ struct Notifier::Impl {
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw NotifyError("--notify-ca: cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The system's bundle and the file's certificates together: the blob replaces the bundle
 // that curl would otherwise read, and public webhooks must keep working.
 std::string trustedCertificates(const std::string& caFile) {
-    std::string extra = readFile(caFile);
+    auto read = readFile(caFile);
+    if (!read) throw NotifyError("--notify-ca: cannot read " + caFile);
+    std::string extra = std::move(*read);
     std::unique_ptr<BIO, decltype(&BIO_free)> bio(
         BIO_new_mem_buf(extra.data(), static_cast<int>(extra.size())), BIO_free);
     X509* first = bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr;
@@ -325,23 +313,20 @@ std::string trustedCertificates(const std::string& caFile) {
     X509_free(first);
     std::string blob;
     const char* bundle = curl_version_info(CURLVERSION_NOW)->cainfo;
-    if (bundle) {
-        std::ifstream system(bundle, std::ios::binary);
-        std::ostringstream text;
-        text << system.rdbuf();
-        blob = text.str();
-    }
+    if (bundle) blob = readFile(bundle).value_or("");
     return blob + "\n" + extra;
 }
 
 }  // namespace
 
 Notifier::Notifier(std::vector<Webhook> webhooks, const std::string& caFile,
-                   std::function<void(const std::string&)> log, NotifierTiming timing)
+                   std::function<void(const std::string&)> log, std::function<std::int64_t()> clock,
+                   NotifierTiming timing)
     : impl_(std::make_unique<Impl>()) {
     Impl& d = *impl_;
     d.timing = timing;
     d.log = std::move(log);
+    d.clock = std::move(clock);
     if (!caFile.empty()) d.caBlob = trustedCertificates(caFile);
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) throw NotifyError("cannot set up libcurl");
     d.headers = curl_slist_append(nullptr, "Content-Type: application/json");
@@ -355,10 +340,16 @@ Notifier::Notifier(std::vector<Webhook> webhooks, const std::string& caFile,
         d.setUp(*hook);
         d.hooks.push_back(std::move(hook));
     }
-    d.thread = std::thread([&d] { d.loop(); });
 }
 
 Notifier::~Notifier() = default;
+
+void Notifier::run() { impl_->loop(); }
+
+void Notifier::stop() {
+    impl_->stopping = true;
+    curl_multi_wakeup(impl_->multi);
+}
 
 void Notifier::announce(const std::string& game, const Race& race) {
     Impl& d = *impl_;

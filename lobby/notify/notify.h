@@ -1,6 +1,6 @@
 #pragma once
 // Announcements of new races in a community's chat: a post to each configured webhook,
-// sent from a thread of its own so that no player's answer and no commit waits for one.
+// sent from a thread of its own (run()) so that no player's answer and no commit waits for one.
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -91,12 +91,18 @@ class Notifier {
 public:
     // caFile: PEM certificates trusted besides the system's; empty for none. Throws
     // NotifyError if it can't be read or holds no certificate. log gets one line per
-    // giving-up, from the notifier's thread.
+    // giving-up, from the notifier's thread. clock: the lobby's, for the posts' times.
     Notifier(std::vector<Webhook> webhooks, const std::string& caFile,
-             std::function<void(const std::string&)> log, NotifierTiming timing = {});
-    ~Notifier();  // stops at once, also in the middle of a post
+             std::function<void(const std::string&)> log, std::function<std::int64_t()> clock,
+             NotifierTiming timing = {});
+    ~Notifier();
     Notifier(const Notifier&) = delete;
     Notifier& operator=(const Notifier&) = delete;
+
+    // The notifier's thread: posts until stop(), which ends it at once, also in the middle
+    // of a post.
+    void run();
+    void stop();
 
     // A race just committed; from any thread, never waits for the network. A repeat within
     // RepeatFilter's window (by the race's creation time) is left out.

@@ -1,5 +1,6 @@
 #include "protocol/protocol.h"
 
+#include <exception>
 #include <utility>
 
 #include "protocol/query.h"
@@ -79,7 +80,15 @@ Outcome answerScript(const ProtocolRequest& request, const RaceLists& lists,
     return outcome;
 }
 
-Outcome committed(Outcome asked, std::optional<Refusal> refusal) {
+Outcome commitChange(Outcome asked, RaceLists& lists, std::int64_t now,
+                     const std::function<void(const std::string&)>& report) {
+    std::optional<Refusal> refusal;
+    try {
+        refusal = lists.commit(*asked.change, now);
+    } catch (const std::exception& e) {
+        report(e.what());
+        refusal = Refusal::Internal;
+    }
     if (!refusal) return answered(asked.action, "OK\n");
     std::string game(kGames[static_cast<std::size_t>(asked.change->game)].id);
     return refusedScript(asked.action, *refusal, *refusal == Refusal::Internal ? "" : game);

@@ -1,8 +1,10 @@
 #pragma once
 // The client's protocol, /server/server.php, as a pure function: the query, the client's
 // address, the current lists and the block list give the outcome. The answer, the metrics
-// and the access log are all made from it; a change to the lists travels in it to the writer.
+// and the access log are all made from it; a change to the lists travels in it to the writer,
+// which gives it to commitChange. The server and the tests use these two and nothing else.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,7 +43,9 @@ struct ProtocolRequest {
 Outcome answerScript(const ProtocolRequest& request, const RaceLists& lists,
                      const BlockList& blocks);
 Outcome refusedScript(Action action, Refusal reason, std::string detail = {});
-// A change's outcome once the writer has tried it: the refusal it met, if any.
-Outcome committed(Outcome asked, std::optional<Refusal> refusal);
+// On the writer: commits the change `asked` carries and gives the answer. A commit that
+// throws is told to `report` and answered as Refusal::Internal.
+Outcome commitChange(Outcome asked, RaceLists& lists, std::int64_t now,
+                     const std::function<void(const std::string&)>& report);
 
 }  // namespace lobby

@@ -36,29 +36,4 @@ bool isValidRaceName(std::string_view name) {
     return true;
 }
 
-std::optional<std::uint32_t> parseDecimalAddress(std::string_view text) {
-    auto value = parseDigits(text, 10);
-    if (!value || *value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-    return static_cast<std::uint32_t>(*value);
-}
-
-std::optional<RaceAddData> parseRaceAddData(std::string_view data) {
-    constexpr std::string_view namePrefix = "name:";
-    constexpr std::string_view ipMarker = ";ip:";
-    if (!data.starts_with(namePrefix)) return std::nullopt;
-    // A valid name holds no ';', so the last marker is the real one.
-    std::size_t marker = data.rfind(ipMarker);
-    if (marker == std::string_view::npos || marker < namePrefix.size()) return std::nullopt;
-    auto ip = parseDecimalAddress(data.substr(marker + ipMarker.size()));
-    if (!ip) return std::nullopt;
-    return RaceAddData{std::string(data.substr(namePrefix.size(), marker - namePrefix.size())),
-                       *ip};
-}
-
-std::optional<std::uint32_t> parseRaceRemData(std::string_view data) {
-    constexpr std::string_view ipPrefix = "ip:";
-    if (!data.starts_with(ipPrefix)) return std::nullopt;
-    return parseDecimalAddress(data.substr(ipPrefix.size()));
-}
-
 }  // namespace lobby

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 #include "http/peer_address.h"
+#include "system/read_file.h"
 #include "wire/text_rules.h"
 
 namespace lobby {
@@ -89,11 +88,9 @@ BlockList BlockList::parse(std::string_view text) {
 }
 
 BlockList BlockList::load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw BlockListError("cannot read " + path + ": " + std::strerror(errno));
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse(text.str());
+    auto text = readFile(path);
+    if (!text) throw BlockListError("cannot read " + path + ": " + std::strerror(errno));
+    return parse(*text);
 }
 
 bool BlockList::blocksAddress(std::uint32_t ipv4) const {

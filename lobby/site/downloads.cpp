@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "clients/client_files.h"
 #include "protocol/query.h"
 
 namespace lobby {
@@ -37,7 +38,7 @@ std::string contentTypeOf(std::string_view name) {
         {".deb", "application/vnd.debian.binary-package"},
         {".txt", "text/plain; charset=utf-8"},
     };
-    if (name == "SHA256SUMS") return "text/plain; charset=utf-8";
+    if (name == kChecksums.name) return "text/plain; charset=utf-8";
     for (const auto& [suffix, type] : kTypes)
         if (endsWith(name, suffix)) return std::string(type);
     return "application/octet-stream";
@@ -57,7 +58,7 @@ bool Downloads::has(std::string_view encoded) {
            S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize;
 }
 
-std::optional<DownloadFile> Downloads::find(std::string_view encoded) {
+std::optional<DownloadFile> Downloads::find(std::string_view encoded, bool read) {
     auto name = downloadName(encoded);
     if (!name) return std::nullopt;
     // O_NOFOLLOW: a link inside the folder could point anywhere.
@@ -78,6 +79,7 @@ std::optional<DownloadFile> Downloads::find(std::string_view encoded) {
             it->second.inode == static_cast<std::int64_t>(st.st_ino))
             return it->second.file;
     }
+    if (!read) return std::nullopt;
     std::string body(static_cast<std::size_t>(st.st_size), '\0');
     std::size_t done = 0;
     while (done < body.size()) {

@@ -33,7 +33,9 @@ public:
 
     // name: the path after /download/, still percent-encoded. Nullopt for anything that is
     // not a regular file of a plain name (letters, digits, '.', '-', '_'; no leading '.').
-    std::optional<DownloadFile> find(std::string_view name);
+    // read false: only the file as last read, if unchanged since (an I/O thread's look;
+    // the file may be up to 512 MiB).
+    std::optional<DownloadFile> find(std::string_view name, bool read = true);
     // The same test without reading the file.
     bool has(std::string_view name);
 

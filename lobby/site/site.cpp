@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "clients/client_files.h"
 #include "http/peer_address.h"
 #include "protocol/refusals.h"
 #include "site/check_page.h"
@@ -18,14 +19,14 @@ namespace {
 
 constexpr std::string_view kDownloadPrefix = "/download/";
 
-// The client builds the website links to, when the downloads folder or --public-url offers them.
-constexpr std::pair<std::string_view, std::string_view> kClientDownloads[] = {
-    {"kestrun-setup.exe", "Installer for Windows (64-bit)"},
-    {"kestrun.exe", "Kestrun client for Windows (64-bit), one file, no installation"},
-    {"kestrun-setup-x86.exe", "Installer for 32-bit Windows"},
-    {"kestrun-x86.exe", "Kestrun client for 32-bit Windows, one file"},
-    {"SHA256SUMS", "SHA-256 checksums of these files"},
-};
+// The client builds the website links to, when the downloads folder or --public-url offers
+// them: each installer before its portable client, the checksums last.
+const std::vector<ClientFile> kClientDownloads = [] {
+    std::vector<ClientFile> files;
+    for (const ClientArch& arch : kClientArchs) files.insert(files.end(), {arch.setup, arch.portable});
+    files.push_back(kChecksums);
+    return files;
+}();
 
 bool isLoopback(const PeerAddress& client) {
     return client.isIpv4 ? (client.ipv4 >> 24) == 127 : client.text == "::1";
@@ -99,7 +100,13 @@ SiteAnswer Site::answer(std::string_view path, const PeerAddress& client, std::i
         response = metricsPage(client, now);
     } else if (path.substr(0, kDownloadPrefix.size()) == kDownloadPrefix) {
         action = Action::Download;
-        response = download(path.substr(kDownloadPrefix.size()));
+        std::string name(path.substr(kDownloadPrefix.size()));
+        if (auto file = downloadFile(name, false)) response = download(std::move(*file));
+        else if ((downloads_ && downloads_->has(name)) || isBuild(name))
+            return {action, notFound(), [this, name] {
+                        auto file = downloadFile(name, true);
+                        return file ? download(std::move(*file)) : notFound();
+                    }};
     }
     return {action, response ? std::move(*response) : notFound()};
 }
@@ -208,18 +215,23 @@ std::optional<HttpResponse> Site::metricsPage(const PeerAddress& client, std::in
     return res;
 }
 
-std::optional<HttpResponse> Site::download(std::string_view name) {
+std::optional<DownloadFile> Site::downloadFile(std::string_view name, bool read) {
     // The host's own file of the same name wins.
-    auto file = downloads_ ? downloads_->find(name) : std::nullopt;
-    if (!file && isBuild(name)) file = builds_->find(name);
-    if (!file) return std::nullopt;
+    bool own = downloads_ && downloads_->has(name);
+    if (own)
+        if (auto file = downloads_->find(name, read)) return file;
+    if ((!own || read) && isBuild(name)) return builds_->find(name, read);
+    return std::nullopt;
+}
+
+HttpResponse Site::download(DownloadFile file) {
     HttpResponse res;
-    res.contentType = file->contentType;
+    res.contentType = file.contentType;
     // The name holds only letters, digits, '.', '-' and '_': it needs no quoting rules.
-    res.headers = {{"Content-Disposition", "attachment; filename=\"" + file->name + "\""},
+    res.headers = {{"Content-Disposition", "attachment; filename=\"" + file.name + "\""},
                    {"X-Content-Type-Options", "nosniff"},
                    {"Cache-Control", "no-cache"}};
-    res.body = std::move(file->body);
+    res.body = std::move(file.body);
     return res;
 }
 

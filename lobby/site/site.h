@@ -24,6 +24,9 @@ namespace lobby {
 struct SiteAnswer {
     Action action = Action::NotFound;
     HttpResponse response;
+    // Set when the answer must first read a file: run off the I/O threads, it gives the
+    // response instead.
+    std::function<HttpResponse()> readFirst;
 };
 
 class Site {
@@ -65,7 +68,9 @@ private:
     std::shared_ptr<const std::string> racesJson(std::int64_t now);
     HttpResponse checkPage(const PeerAddress& client, std::int64_t now, bool post);
     std::optional<HttpResponse> metricsPage(const PeerAddress& client, std::int64_t now);
-    std::optional<HttpResponse> download(std::string_view name);
+    // read false: only what is cached.
+    std::optional<DownloadFile> downloadFile(std::string_view name, bool read);
+    static HttpResponse download(DownloadFile file);
     // One of the clients made for --public-url.
     bool isBuild(std::string_view name) const;
 

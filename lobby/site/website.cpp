@@ -106,8 +106,8 @@ std::string renderWebsite(const std::vector<GameRaces>& games, std::int64_t now,
         }
         html += "</table>\n</section>\n";
     }
-    html += "<h2>Joining a race</h2>\n<p>Start the game, choose a multiplayer game over "
-            "TCP/IP, choose to join, and type the host address of the race shown above.</p>\n"
+    html += "<h2>Joining a race</h2>\n<p>Start the game, " + std::string(kJoinSteps) +
+            ", and type the host address of the race shown above.</p>\n"
             "<h2>Hosting a race</h2>\n<p>Use the Kestrun client for Windows: ";
     if (!downloads.empty()) {
         html += "</p>\n<ul>\n";
@@ -128,7 +128,7 @@ std::string renderWebsite(const std::vector<GameRaces>& games, std::int64_t now,
     }
     html += "Its &ldquo;Website&rdquo; button brings you back to this page.</p>\n";
     return html + pageEnd("<p class=\"note\" id=\"as-of\">Lists as of " +
-                          escapeHtml(isoUtc(now).replace(10, 1, " ").replace(19, 1, " UTC")) +
+                          escapeHtml(utcText(now, "%Y-%m-%d %H:%M:%S UTC")) +
                           ". With scripts on, this page brings them up to date by itself.</p>");
 }
 

@@ -3,20 +3,16 @@
 # (cached as a zstd tarball under build/boot-rootfs, keyed by its package list), booted
 # with systemd-nspawn, systemd as its PID 1, no network; the .deb of a fresh release build
 # (what hosts install; a sanitizer build's leak check cannot run under the unit's system
-# call filter) installed with apt, then what a host does with it, one line per check.
+# call filter) installed with apt, then what a host does with it, one line per check; last,
+# the upgrade from the previous release's package (packaging/releases, built once from its
+# commit) with apt-get install -y and no terminal, as unattended upgrades do.
 # Exits 77 (ctest: skipped) where no container can boot here.
 # Usage: boot_test.sh SOURCE_DIR
 set -uo pipefail
 source_dir=$(cd "$1" && pwd)
-build=$source_dir/build/native-release
 started=$SECONDS
-skip() { echo "skipped: $*"; exit 77; }
-die() { echo "FAIL: $*"; exit 1; }
-
-[ "$(id -u)" -eq 0 ] || skip "booting a container needs root"
-for tool in debootstrap systemd-nspawn nsenter zstd cpack; do
-    command -v "$tool" >/dev/null || die "$tool is missing (scripts/bootstrap installs it)"
-done
+source "$source_dir/tests/common/lobby_packages.sh"
+kestrun_needs "booting a container" debootstrap systemd-nspawn nsenter zstd cpack sqlite3
 unshare --mount --pid --net --uts --ipc --fork true 2>/dev/null ||
     skip "this kernel or sandbox gives no mount, PID and network namespaces"
 
@@ -41,23 +37,20 @@ gone_within() {  # $1: seconds for systemd-nspawn to end
     return 1
 }
 
-# --- the package, built the way package_test.sh builds it
-(cd "$source_dir" && cmake --preset native-release && cmake --build --preset native-release \
-    --target kestrun-lobby) >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log"; die "release build"; }
-cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
-    { cat "$work/cpack.log"; die "cpack"; }
-debs=("$work"/out/kestrun-lobby_*_amd64.deb)
-deb=${debs[0]}
-[ -f "$deb" ] || die "cpack wrote no kestrun-lobby_<version>_amd64.deb"
+# --- the packages: this tree's and the previous release's
+deb=$(kestrun_this_deb "$source_dir" "$work") || { echo "$deb"; die "the package"; }
 echo "package: $(basename "$deb") from a release build, $((SECONDS - started)) s"
+t0=$SECONDS
+kestrun_previous_release "$source_dir"
+echo "previous release: $(basename "$previous_deb") from ${previous_commit:0:12}, $((SECONDS - t0)) s"
 
 # --- the root: systemd, curl and the package's Depends and Recommends (first of any
 # alternatives), as apt installs it by default
-fields() { dpkg-deb -f "$deb" "$@" | tr ',' '\n' | sed 's/|.*//; s/(.*//; s/[[:space:]]//g'; }
-include=$(printf '%s\n' systemd systemd-sysv dbus curl $(fields Depends) $(fields Recommends) |
+fields() { dpkg-deb -f "$1" "$2" | tr ',' '\n' | sed 's/|.*//; s/(.*//; s/[[:space:]]//g'; }
+include=$(printf '%s\n' systemd systemd-sysv dbus curl $(for d in "$deb" "$previous_deb"; do
+    fields "$d" Depends; fields "$d" Recommends; done) |
     sed '/^$/d' | sort -u | paste -sd, -)
-mirror=$(sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*\/debian\)$/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1)
-mirror=${mirror:-http://deb.debian.org/debian}
+mirror=$(kestrun_debian_mirror)
 key=$(printf 'bookworm minbase %s\n' "$include" | sha256sum | cut -c1-16)
 cache=$source_dir/build/boot-rootfs/debian12-$key.tar.zst
 root=$work/root
@@ -79,6 +72,7 @@ echo "rootfs: unpacked from $(basename "$cache") in $((SECONDS - t0)) s"
 
 # What the host brings: the package, a block list and a downloads folder.
 cp "$deb" "$root/root/kestrun-lobby.deb"
+cp "$previous_deb" "$root/root/kestrun-lobby-previous.deb"
 mkdir -p "$root/etc/kestrun-lobby" "$root/srv/kestrun"
 echo "# nothing blocked yet" >"$root/etc/kestrun-lobby/block-list"
 echo "a client build" >"$root/srv/kestrun/kestrun.zip"
@@ -293,6 +287,60 @@ purges() {
     [ "$left" -eq 0 ] && ! inside systemctl is-active kestrun-lobby
 }
 
+# The upgrade: the previous release as a host ran it, with races, history and edited settings
+# of a mode of the host's own; what it served is kept to compare.
+version=$(dpkg-deb -f "$deb" Version)
+db=$root/var/lib/private/kestrun-lobby/lobby.db
+past_races() { sqlite3 -readonly "$db" 'SELECT game, opened, closed FROM history ORDER BY 1, 2, 3'; }
+race_lists() {  # the races, not the list's own time stamp
+    local game
+    for game in NFS4 NFS5; do get "$script?action=racelist&game=$game" | grep , || return 1; done
+}
+settings_of() { inside sh -c 'stat -c %a /etc/default/kestrun-lobby; sha256sum </etc/default/kestrun-lobby'; }
+previous_serves() {
+    inside apt-get install -y --no-install-recommends /root/kestrun-lobby-previous.deb &&
+        set_options "--race-ttl 45" && inside chmod 640 /etc/default/kestrun-lobby &&
+        inside systemctl enable --now kestrun-lobby && serving || return 1
+    local action
+    for action in "raceadd&game=NFS4&data=name:Boot;ip:2130706433" "raceadd&game=NFS5&data=name:Boot;ip:2130706433" \
+        "racerem&game=NFS5&data=ip:2130706433" "raceadd&game=NFS5&data=name:Again;ip:2130706433"; do
+        [ "$(get "$script?action=$action")" = OK ] || return 1
+    done
+    until_true 10 sh -c '[ "$(sqlite3 -readonly "$1" "SELECT count(*) FROM history")" = 3 ]' _ "$db" || return 1
+    race_lists >"$work/races.before" && past_races >"$work/history.before" && settings_of >"$work/settings.before" &&
+        main_pid >"$work/pid.before" && inside journalctl --show-cursor -n 0 -o cat | sed -n 's/^-- cursor: //p' >"$work/cursor" &&
+        [ -s "$work/cursor" ] || return 1
+    figure "$(inside kestrun-lobby --version), $(wc -l <"$work/races.before") races, 3 past races, settings mode $(head -n 1 "$work/settings.before")"
+}
+# No terminal and DEBIAN_FRONTEND unset: a prompt would end in "end of file on stdin".
+upgrades_unattended() {
+    inside setsid -w apt-get install -y --no-install-recommends /root/kestrun-lobby.deb </dev/null >"$work/upgrade.log" 2>&1
+    local rc=$?
+    cat "$work/upgrade.log"
+    figure "$(grep -o "Unpacking kestrun-lobby ([^)]*) over ([^)]*)" "$work/upgrade.log")"
+    # and dpkg no longer counts the settings as its conffile (it would list it as obsolete)
+    [ "$rc" -eq 0 ] && [ "$(inside dpkg-query -W -f='${db:Status-Abbrev}${Version}${Conffiles}' kestrun-lobby)" = "ii $version" ]
+}
+restarted_once_on_new() {
+    local pid starts
+    pid=$(main_pid)
+    starts=$(inside journalctl -u kestrun-lobby --after-cursor="$(cat "$work/cursor")" --no-pager -o cat | grep -c '^Started ')
+    figure "main PID $(cat "$work/pid.before"), then $pid; $starts start"
+    [ "$starts" -eq 1 ] && [ "$pid" != "$(cat "$work/pid.before")" ] &&
+        [ "$(inside readlink "/proc/$pid/exe")" = /usr/bin/kestrun-lobby ] &&
+        [ "$(inside /usr/bin/kestrun-lobby --version)" = "kestrun-lobby $version" ] && serving
+}
+keeps_races_and_history() {
+    race_lists >"$work/races.after" && past_races >"$work/history.after" || return 1
+    figure "$(wc -l <"$work/races.after") races, $(wc -l <"$work/history.after") past races"
+    diff "$work/races.before" "$work/races.after" && diff "$work/history.before" "$work/history.after"
+}
+keeps_settings() {
+    settings_of >"$work/settings.after" && diff "$work/settings.before" "$work/settings.after" || return 1
+    figure "mode $(head -n 1 "$work/settings.after")"
+    inside cat "/proc/$(main_pid)/cmdline" | tr '\0' ' ' | grep -F -- "--race-ttl 45" >/dev/null
+}
+
 check "apt installs the package without network and does not start or enable it" installs_stopped
 check "systemctl enable --now starts it and it serves" enables
 check "getip answers 127.0.0.1 and raceadd's race is listed" announces
@@ -307,6 +355,12 @@ check "with SystemCallErrorNumber=kill every route, reload and stop run without 
 check "LOBBY_PUBLIC_URL: the clients for that address, installers too, made by the service and served" serves_clients
 check "systemd-analyze security: exposure at most 2.0" exposure
 check "apt purge removes the unit, the defaults file and the state" purges
+check "the previous release, $previous_version, serves races and history with the host's edited settings" previous_serves
+check "apt-get install -y of $version over it, without a terminal, succeeds" upgrades_unattended
+sed -n 's/^kestrun-lobby: /    postinst said: /p' "$work/upgrade.log"
+check "the service is restarted once, on $version's binary" restarted_once_on_new
+check "the races and the history are kept" keeps_races_and_history
+check "the host's settings are kept byte for byte, with their mode, and in force" keeps_settings
 
 echo "boot test: $failures failed, $((SECONDS - started)) s in all"
 [ "$failures" -eq 0 ]

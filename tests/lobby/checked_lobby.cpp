@@ -9,6 +9,7 @@
 
 #include "daemon/lobby_server.h"
 #include "http_probe.h"
+#include "lobby_queries.h"
 #include "poll_until.h"
 #include "stand_in_checks.h"
 
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     config.rateLimit = 0;
     config.trustedProxy = "127.0.0.1";
     config.stopOnSignals = true;
+    config.probe.enabled = false;  // the stand-in tells the site instead
     lobby::LobbyServer server(config, &checks, &counters);
     const int port = server.bind();
     std::thread serving([&] { server.run(); });

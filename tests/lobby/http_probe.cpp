@@ -138,7 +138,3 @@ HttpReply httpPost(int port, const std::string& target, const std::string& sourc
                "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 0\r\n", "127.0.0.1");
 }
 
-std::string loopbackDecimal(int third, int fourth) {
-    return std::to_string((127u << 24) | (static_cast<unsigned>(third) << 8) |
-                          static_cast<unsigned>(fourth));
-}

@@ -45,6 +45,3 @@ HttpReply httpGet(int port, const std::string& target, const std::string& source
 
 // POST of a form with no fields (as a browser sends a bare button), like httpGet.
 HttpReply httpPost(int port, const std::string& target, const std::string& source = "127.0.0.1");
-
-// The decimal address of 127.0.0.N / 127.0.M.N.
-std::string loopbackDecimal(int third, int fourth);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "daemon/lobby_server.h"
+#include "fake_clock.h"
 #include "http_probe.h"
 #include "lobby_queries.h"
 #include "poll_until.h"
@@ -43,7 +44,6 @@ private:
     std::thread thread_;
 };
 
-inline constexpr std::int64_t kStart = 1007000000;  // the fake clock's first second
 inline const std::string kHome = loopbackDecimal(0, 1);  // 127.0.0.1
 inline const std::string kT0 = std::to_string(kStart);
 

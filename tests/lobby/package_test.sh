@@ -24,7 +24,7 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 
 listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
 for f in ./usr/bin/kestrun-lobby ./lib/systemd/system/kestrun-lobby.service \
-    ./etc/default/kestrun-lobby ./usr/share/doc/kestrun-lobby/copyright \
+    ./usr/share/kestrun-lobby/kestrun-lobby.default ./usr/share/doc/kestrun-lobby/copyright \
     ./usr/share/doc/kestrun-lobby/changelog.gz ./usr/share/man/man1/kestrun-lobby.1.gz \
     ./usr/share/kestrun-lobby/kestrun.exe ./usr/share/kestrun-lobby/kestrun-x86.exe \
     ./usr/share/kestrun-lobby/kestrun.nsi ./usr/share/kestrun-lobby/kestrun.ico; do
@@ -32,11 +32,14 @@ for f in ./usr/bin/kestrun-lobby ./lib/systemd/system/kestrun-lobby.service \
 done
 dpkg-deb -e "$deb" "$work/control"
 version=$(dpkg-deb -f "$deb" Version)
-grep -qx /etc/default/kestrun-lobby "$work/control/conffiles" ||
-    fail "/etc/default/kestrun-lobby is not a conffile"
-
 root=$work/root
 dpkg-deb -x "$deb" "$root"
+# As a conffile, a host's edits would stop an unattended upgrade at dpkg's prompt.
+if grep -qx ./etc/default/kestrun-lobby <<<"$listing"; then fail "the package ships /etc/default/kestrun-lobby"; fi
+zcat "$root/usr/share/doc/kestrun-lobby/changelog.gz" >"$work/changelog"
+[ "$(dpkg-parsechangelog -l "$work/changelog" -S Version)" = "$version" ] ||
+    fail "the changelog's newest entry is not $version"
+
 unit=$root/lib/systemd/system/kestrun-lobby.service
 [ "$("$root/usr/bin/kestrun-lobby" --version)" = "kestrun-lobby $version" ] ||
     fail "the packaged lobby is not version $version"
@@ -98,16 +101,23 @@ mkdir -p "$droot/var/lib/dpkg/info" "$droot/var/lib/dpkg/updates"
 touch "$droot/var/lib/dpkg/status" "$droot/var/lib/dpkg/available"
 dpkg_in() { dpkg --root="$droot" --force-script-chrootless --force-depends "$@" >>"$work/dpkg.log" 2>&1 ||
     { cat "$work/dpkg.log"; fail "dpkg $*"; }; }
+settings=$droot/etc/default/kestrun-lobby
+mode() { stat -c %a "$settings"; }
 dpkg_in -i "$deb"
+[ "$(mode)" = 600 ] || fail "the first installation made the settings $(mode), not 600"
 # What the service leaves behind: with DynamicUser its state directory is a link.
 mkdir -p "$droot/var/lib/private/kestrun-lobby"
 echo races >"$droot/var/lib/private/kestrun-lobby/lobby.db"
 ln -s private/kestrun-lobby "$droot/var/lib/kestrun-lobby"
-echo "LOBBY_OPTIONS=--race-ttl 30" >>"$droot/etc/default/kestrun-lobby"
+# A host's edits and mode, and a file from before LOBBY_PUBLIC_URL came.
+sed -i '/^LOBBY_PUBLIC_URL=/d' "$settings"
+chmod 640 "$settings"
 dpkg_in -i "$deb"
 [ -f "$droot/var/lib/kestrun-lobby/lobby.db" ] || fail "upgrade lost the database"
-grep -qx "LOBBY_OPTIONS=--race-ttl 30" "$droot/etc/default/kestrun-lobby" ||
-    fail "upgrade replaced the host's options"
+grep -q "^LOBBY_LISTEN=" "$settings" && ! grep -q "^LOBBY_PUBLIC_URL" "$settings" ||
+    fail "upgrade replaced the host's settings"
+[ "$(mode)" = 640 ] || fail "upgrade changed the host's mode 640 to $(mode)"
+grep -q "does not set LOBBY_PUBLIC_URL" "$work/dpkg.log" || fail "upgrade did not name the setting the host lacks"
 dpkg_in -r kestrun-lobby
 [ -f "$droot/var/lib/kestrun-lobby/lobby.db" ] || fail "remove lost the database"
 dpkg_in --purge kestrun-lobby
@@ -122,7 +132,7 @@ while IFS= read -r line; do
     [[ $line =~ ^[[:space:]]*(#|$) ]] && continue
     [[ $line =~ ^([A-Za-z_][A-Za-z0-9_]*)=(.*)$ ]] || fail "unreadable line in the defaults: $line"
     env[${BASH_REMATCH[1]}]=${BASH_REMATCH[2]}
-done <"$root/etc/default/kestrun-lobby"
+done <"$root/usr/share/kestrun-lobby/kestrun-lobby.default"
 [[ -v env[LOBBY_LISTEN] && -v env[LOBBY_DB] ]] || fail "the defaults set no LOBBY_LISTEN or LOBBY_DB"
 env[LOBBY_LISTEN]=127.0.0.1:0
 env[LOBBY_DB]=$work/lobby.db

@@ -15,7 +15,11 @@ TEST(LobbyOptions, ValuesAreTakenInBothForms) {
                                     "https://example.org/kestrun", "--sweep-seconds", "2",
                                     "--history-days", "7",
                                     "--notify", "discord:https://chat.example.org/a",
-                                    "--notify=json:http://bot.example.org/", "--notify-ca", "ca.pem"});
+                                    "--notify=json:http://bot.example.org/", "--notify-ca", "ca.pem",
+                                    "--probe", "off", "--probe-allow", "10.0.0.0/8",
+                                    "--probe-allow=192.168.1.7", "--probe-listen", "[::]:2400",
+                                    "--probe-app", "NFS5={A052A50B-FFE0-CF11-9C4E-00A0C905425E}",
+                                    "--withdraw-silent", "20"});
     ASSERT_TRUE(parsed.commandLine) << parsed.error;
     const LobbyConfig& c = parsed.commandLine->config;
     EXPECT_EQ(c.host, "::");
@@ -35,6 +39,12 @@ TEST(LobbyOptions, ValuesAreTakenInBothForms) {
     EXPECT_EQ(c.notify[0].kind, WebhookKind::Discord);
     EXPECT_EQ(c.notify[1].url, "http://bot.example.org/");
     EXPECT_EQ(c.notifyCa, "ca.pem");
+    EXPECT_FALSE(c.probe.enabled);
+    ASSERT_EQ(c.probe.allowed.size(), 2u);
+    EXPECT_EQ(c.probe.allowed[1].base, 0xC0A80107u);
+    EXPECT_EQ(c.probe.listenHost + ":" + std::to_string(c.probe.listenPort), ":::2400");
+    EXPECT_EQ(c.probe.applications[1]->front(), 0x0b);  // Data1 little-endian
+    EXPECT_EQ(c.probe.timings.withdrawSilent, std::chrono::minutes(20));
 }
 
 TEST(LobbyOptions, BadValuesAreRefusedWithTheOptionNamed) {
@@ -49,6 +59,9 @@ TEST(LobbyOptions, BadValuesAreRefusedWithTheOptionNamed) {
         {"--metrics", "public"},       {"remove", "--ip", "1.2.3"}, {"remove", "--ip", "::1"},
         {"remove", "--ip", "01.2.3.4"}, {"races", "--listen", "h:1"},
         {"--notify", "teams:https://chat.example.org/"}, {"--notify-ca", ""},
+        {"--probe", "yes"},            {"--probe-allow", "10.0.0.1/8"}, {"--probe-allow", "10/8"},
+        {"--probe-listen", "0.0.0.0"}, {"--probe-app", "NFS6={A052A50B-FFE0-CF11-9C4E-00A0C905425E}"},
+        {"--probe-app", "NFS4=A052A50B"}, {"--withdraw-silent", "0"},
     };
     for (const auto& args : cases) {
         auto parsed = parseCommandLine(args);

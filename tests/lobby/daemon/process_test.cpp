@@ -17,8 +17,9 @@
 #include <sstream>
 #include <thread>
 
-#include "../common/poll_until.h"
+#include "poll_until.h"
 #include "lobby_fixture.h"
+#include "read_file.h"
 #include "stand_in_clients.h"
 #include "wire/site_slot.h"
 
@@ -108,12 +109,6 @@ private:
     std::string errors_;
 };
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 int countLines(const std::string& text) {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
@@ -228,9 +223,8 @@ TEST(LobbyProcess, HostModeratesARunningLobby) {
     int port = lobby.waitForPort();
     ASSERT_GT(port, 0) << lobby.errors();
     auto announce = [port](const std::string& name, int fourth) {
-        return httpGet(port, "/server/server.php?action=raceadd&game=NFS4&data=name:" + name +
-                                 ";ip:" + loopbackDecimal(0, fourth),
-                       "127.0.0." + std::to_string(fourth)).body;
+        return httpGet(port, "/server/server.php?" + raceAddQuery("NFS4", name, loopbackDecimal(0, fourth)),
+                       loopbackSource(0, fourth)).body;
     };
     auto list = [port] { return httpGet(port, "/server/server.php?action=racelist&game=NFS4").body; };
     ASSERT_EQ(announce("Nasty", 7), "OK\n");
@@ -279,12 +273,10 @@ TEST(LobbyProcess, KillNineUnderWriteLoadLosesNoConfirmedRace) {
             for (int seq = 0; !stop; ++seq) {
                 int host = 1 + seq % kAddressesEach;
                 std::string game = (seq / kAddressesEach) % 2 ? "NFS5" : "NFS4";
-                std::string source = "127.0." + std::to_string(w + 1) + "." + std::to_string(host);
+                std::string source = loopbackSource(w + 1, host);
                 std::string ip = loopbackDecimal(w + 1, host);
-                HttpReply reply = httpGet(port, "/server/server.php?action=raceadd&game=" + game +
-                                                    "&data=name:w" + std::to_string(w) + "n" +
-                                                    std::to_string(seq) + ";ip:" + ip,
-                                          source);
+                std::string name = "w" + std::to_string(w) + "n" + std::to_string(seq);
+                HttpReply reply = httpGet(port, "/server/server.php?" + raceAddQuery(game, name, ip), source);
                 if (reply.body == "OK\n") {
                     confirmed[static_cast<std::size_t>(w)][Key{game, static_cast<std::uint32_t>(
                                                                          std::stoul(ip))}] = seq;
@@ -353,9 +345,7 @@ TEST(LobbyProcess, HostileTrafficLeavesOtherAddressesServed) {
                         "20", "--head-seconds", "2"});
     int port = lobby.waitForPort();
     ASSERT_GT(port, 0) << lobby.errors();
-    auto source = [](int third, int fourth) {
-        return "127.0." + std::to_string(third) + "." + std::to_string(fourth);
-    };
+    const auto source = loopbackSource;
     std::vector<std::unique_ptr<HeldConnection>> slow, idle, flood;
     for (int a = 0; a < 40; ++a)
         for (int i = 0; i < 20; ++i) {

@@ -101,8 +101,7 @@ TEST(History, SweepForgetsRacesThatEndedBeforeTheRetention) {
 }
 
 TEST(Stats, HoursAreSharedOutByTheSecondsRacesWereOpen) {
-    // 1007000000 is Thursday 2001-11-29, 02:13:20 UTC.
-    const std::int64_t now = 1007000000, today = now / kDay * kDay;
+    const std::int64_t now = kStart, today = now / kDay * kDay;
     std::vector<PastRace> past = {
         {"NFS4", today - kDay + 20 * kHour + 1800, today - kDay + 21 * kHour + 900},  // Wed
         {"NFS5", today + kHour + 1800, std::nullopt},                                 // open

@@ -1,4 +1,4 @@
-#include "daemon/writer.h"
+#include "daemon/worker.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <future>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -35,7 +37,7 @@ void runReporting(const std::function<void()>& job) {
 
 }  // namespace
 
-struct Writer::Impl {
+struct Worker::Impl {
     struct Timer {
         Timer(net::io_context& ioc, std::chrono::milliseconds i, std::function<void()> j)
             : timer(ioc), interval(i), job(std::move(j)) {}
@@ -50,8 +52,10 @@ struct Writer::Impl {
     std::vector<std::unique_ptr<Timer>> timers;
     std::optional<net::signal_set> signals;
     std::vector<std::pair<int, std::function<void()>>> signalJobs;
-    std::thread thread;
-    bool stopping = false;  // on the writer: a wait that completed before its cancel ends too
+    std::mutex mutex;
+    bool running = false;  // mutex
+    std::thread::id thread;  // mutex
+    bool stopping = false;  // on the worker: a wait that completed before its cancel ends too
 
     void arm(Timer& t) {
         t.timer.expires_after(t.interval);
@@ -72,19 +76,39 @@ struct Writer::Impl {
     }
 };
 
-Writer::Writer() : impl_(std::make_unique<Impl>()) {}
+Worker::Worker() : impl_(std::make_unique<Impl>()) {}
 
-Writer::~Writer() { stop(); }
+Worker::~Worker() { stop(); }
 
-void Writer::post(std::function<void()> job) {
+void Worker::post(std::function<void()> job) {
     net::post(impl_->ioc, [job = std::move(job)] { runReporting(job); });
 }
 
-void Writer::every(std::chrono::milliseconds interval, std::function<void()> job) {
+void Worker::call(const std::function<void()>& job) {
+    Impl& d = *impl_;
+    std::unique_lock lock(d.mutex);
+    if (!d.running || d.thread == std::this_thread::get_id()) {
+        lock.unlock();
+        return job();
+    }
+    std::promise<void> done;
+    net::post(d.ioc, [&job, &done] {
+        try {
+            job();
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
+    });
+    lock.unlock();
+    done.get_future().get();
+}
+
+void Worker::every(std::chrono::milliseconds interval, std::function<void()> job) {
     impl_->timers.push_back(std::make_unique<Impl::Timer>(impl_->ioc, interval, std::move(job)));
 }
 
-void Writer::onSignal(int number, std::function<void()> job) {
+void Worker::onSignal(int number, std::function<void()> job) {
     Impl& d = *impl_;
     d.signalJobs.emplace_back(number, std::move(job));
     if (d.signals) {
@@ -95,14 +119,27 @@ void Writer::onSignal(int number, std::function<void()> job) {
     d.waitForSignals();
 }
 
-void Writer::start() {
+void Worker::run() {
     Impl& d = *impl_;
+    {
+        std::lock_guard lock(d.mutex);
+        d.running = true;
+        d.thread = std::this_thread::get_id();
+    }
     for (auto& timer : d.timers) d.arm(*timer);
-    d.thread = std::thread([&d] { d.ioc.run(); });
+    d.ioc.run();
+    {
+        std::lock_guard lock(d.mutex);
+        d.running = false;
+    }
+    // What call() posted while the queue ran dry.
+    d.ioc.restart();
+    d.ioc.poll();
 }
 
-void Writer::stop() {
+void Worker::stop() {
     Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
     if (!d.work) return;
     // Behind every job already posted: the timers and signals end, the queue runs dry.
     net::post(d.ioc, [&d] {
@@ -111,7 +148,6 @@ void Writer::stop() {
         if (d.signals) d.signals->cancel();
     });
     d.work.reset();
-    if (d.thread.joinable()) d.thread.join();
 }
 
 }  // namespace lobby

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fake_clock.h"
 #include "notify/notify.h"
 
 namespace {
@@ -10,7 +11,7 @@ namespace {
 using namespace lobby;
 using nlohmann::json;
 
-const std::int64_t kNow = 1007000000;
+const std::int64_t kNow = kStart;
 const Announcement kSunday{"NFS4", Race{"__Sunday__ cup", 3405803781u, kNow}};  // 203.0.113.5
 
 TEST(LobbyNotify, ChatPostsShowNamesAsPlainTextAndPingNobody) {

@@ -34,10 +34,10 @@ protected:
         auto client = parsePeerAddress(source);
         Outcome outcome =
             answerScript({query, *client, now_, config_.maxQuery}, *lists_, *lists_->blocks());
-        if (outcome.change) {
-            auto refusal = lists_->commit(*outcome.change, now_);
-            outcome = committed(std::move(outcome), refusal);
-        }
+        if (outcome.change)
+            outcome = commitChange(std::move(outcome), *lists_, now_, [](const std::string& problem) {
+                ADD_FAILURE() << problem;
+            });
         EXPECT_EQ(outcome.status, 200) << query;
         EXPECT_EQ(outcome.ok(), outcome.body->rfind("OK\n", 0) == 0) << query;
         return *outcome.body;

@@ -1,4 +1,5 @@
-// The lobby's parsing of queries, race data, names and addresses, and its escaping.
+// What a request brings, parsed: the query and its race data, peer addresses, the proxy's
+// header item, mended request lines; and the escaping of what goes back out.
 #include <gtest/gtest.h>
 
 #include "http/peer_address.h"

@@ -11,6 +11,7 @@
 
 #include "clients/client_builds.h"
 #include "lobby_fixture.h"
+#include "read_file.h"
 #include "stand_in_clients.h"
 #include "wire/site_slot.h"
 
@@ -21,12 +22,6 @@ using lobby::ClientBuilds;
 using lobby::ClientBuildsConfig;
 using lobby::makeClientBuilds;
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 void spit(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
@@ -57,7 +52,7 @@ TEST_F(ClientBuildsTest, WritesTheAddressIntoBothClientsAndInstallersWithTheirSu
     EXPECT_TRUE(made.notes.empty()) << made.notes.front();
     std::string expected = standInClient('6');
     ASSERT_EQ(writeSiteSlot(expected, config.publicUrl), std::nullopt);
-    EXPECT_EQ(slurp(out("kestrun.exe")), expected);
+    EXPECT_EQ(readFile(out("kestrun.exe")), expected);
     EXPECT_GT(fs::file_size(out("kestrun-setup-x86.exe")), 30000u);
     std::string check = "cd '" + out("") + "' && sha256sum --quiet -c SHA256SUMS && test $(wc -l <SHA256SUMS) = 4";
     EXPECT_EQ(std::system(check.c_str()), 0);
@@ -74,7 +69,7 @@ TEST_F(ClientBuildsTest, ReusesWhatItMadeUntilTheAddressOrThePackagedClientsChan
 
     config.publicUrl = "http://lobby.example.org/";
     EXPECT_FALSE(makeClientBuilds(config).fromCache);
-    EXPECT_NE(slurp(out("kestrun.exe")).find("http://lobby.example.org/\0\0", 0, 27), std::string::npos);
+    EXPECT_NE(readFile(out("kestrun.exe")).find("http://lobby.example.org/\0\0", 0, 27), std::string::npos);
     EXPECT_TRUE(makeClientBuilds(config).fromCache);
 
     // An upgrade brings a new client (and only the x64 one): nothing of the old x86 one stays.
@@ -83,7 +78,7 @@ TEST_F(ClientBuildsTest, ReusesWhatItMadeUntilTheAddressOrThePackagedClientsChan
     ClientBuilds upgraded = makeClientBuilds(config);
     EXPECT_FALSE(upgraded.fromCache);
     EXPECT_FALSE(fs::exists(out("kestrun-x86.exe")));
-    EXPECT_NE(slurp(out("kestrun.exe")).find('7'), std::string::npos);
+    EXPECT_NE(readFile(out("kestrun.exe")).find('7'), std::string::npos);
     ASSERT_FALSE(upgraded.notes.empty());
     EXPECT_NE(upgraded.notes.front().find("kestrun-x86.exe"), std::string::npos);
 }

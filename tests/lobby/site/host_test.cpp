@@ -10,6 +10,7 @@
 
 #include "lobby_fixture.h"
 #include "races/block_list.h"
+#include "site/downloads.h"
 #include "stand_in_checks.h"
 
 namespace {
@@ -19,11 +20,9 @@ const std::string kBlockedName =
     "ERROR\nThis race name is not allowed in this lobby. Please choose another name.\n";
 
 std::string add(const std::string& name, int third, int fourth) {
-    return "action=raceadd&game=NFS4&data=name:" + name + ";ip:" + loopbackDecimal(third, fourth);
+    return raceAddQuery("NFS4", name, loopbackDecimal(third, fourth));
 }
-std::string from(int third, int fourth) {
-    return "127.0." + std::to_string(third) + "." + std::to_string(fourth);
-}
+const auto from = loopbackSource;
 
 class HostTest : public LobbyTest {
 protected:
@@ -199,6 +198,18 @@ TEST_F(HostTest, NoFileOutsideTheDownloadsFolderIsReachable) {
         EXPECT_EQ(reply.body.find("secret"), std::string::npos) << target;
         EXPECT_EQ(reply.body.find("inner"), std::string::npos) << target;
     }
+}
+
+// An I/O thread takes a download only from the cache; a changed file is read again.
+TEST_F(HostTest, DownloadsAreReadOnceAndAgainWhenChanged) {
+    std::ofstream(dir_.file("kestrun.exe")) << "first";
+    lobby::Downloads downloads(dir_.file(""));
+    EXPECT_FALSE(downloads.find("kestrun.exe", false));
+    EXPECT_EQ(*downloads.find("kestrun.exe")->body, "first");
+    EXPECT_EQ(*downloads.find("kestrun.exe", false)->body, "first");
+    std::ofstream(dir_.file("kestrun.exe")) << "second, longer";
+    EXPECT_FALSE(downloads.find("kestrun.exe", false));
+    EXPECT_EQ(*downloads.find("kestrun.exe")->body, "second, longer");
 }
 
 TEST_F(HostTest, MetricsCountRacesRequestsAndRefusals) {
