@@ -107,15 +107,18 @@ TEST_F(HostTest, RacesJsonReadsBackWithAnAwkwardName) {
     EXPECT_EQ(race["created_utc"], "2001-11-29T02:12:20Z");
 }
 
-// One NFS4 race from each of 127.0.0.2 to .6, checked as StandInChecks says (or by no one).
+// One NFS4 race from each of 127.0.0.2 to .6, checked as StandInChecks says.
 // What the pages make of the checks, the browser test sees (tests/browser/pages_test.mjs).
 class CheckedHostTest : public HostTest {
 protected:
     StandInChecks checks{kStart};
     lobby::ProbeCounters counters;
 
-    void startWithRaces(bool prober) {
-        start(config(), prober ? &checks : nullptr, prober ? &counters : nullptr);
+    // Without the stand-in: the lobby's own prober, off (--probe off).
+    void startWithRaces(bool standIn) {
+        lobby::LobbyConfig c = config();
+        c.probe.enabled = standIn;
+        start(c, standIn ? &checks : nullptr, standIn ? &counters : nullptr);
         for (int host = 2; host <= 6; ++host)
             ASSERT_EQ(call(add("Race" + std::to_string(host), 0, host), from(0, host)), "OK\n");
     }
@@ -159,7 +162,7 @@ TEST_F(CheckedHostTest, OnlyCheckAgainTakesAPostAndOnlyForAnAddressTheProberChec
     EXPECT_EQ(httpPost(port(), "/").status, 405);
 }
 
-TEST_F(CheckedHostTest, WithoutAProberEveryRaceIsNotChecked) {
+TEST_F(CheckedHostTest, WithProbingOffEveryRaceIsNotChecked) {
     startWithRaces(false);
     EXPECT_EQ(checkOf("Race2"), nlohmann::json::parse(R"({"state":"not_checked"})"));
     EXPECT_NE(httpGet(port(), "/check", from(0, 2)).body.find("This lobby does not check races"), std::string::npos);
