@@ -3,9 +3,20 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "common/site.h"
+#include <string>
 
-void openWebsite() {
+#include "common/site.h"
+#include "server/request_url.h"
+
+namespace {
+
+void openInBrowser(const std::string& url) {
     // No browser, no association: nothing happens, as nothing is promised.
-    ShellExecuteA(nullptr, "open", siteUrl().c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
+
+}  // namespace
+
+void openWebsite() { openInBrowser(siteUrl()); }
+
+void openCheckPage() { openInBrowser(composeCheckPageUrl(siteUrl())); }

@@ -1,7 +1,9 @@
 // Copying a race's address or name to the clipboard: Ctrl+C on the selected race, or the
-// menu of a right-click on a race. Nothing is sent and the status line is left alone.
+// menu of a right-click on a race, which also opens the lobby's page that tells a host
+// whether players can reach its races. Nothing is sent and the status line is left alone.
 #include <cstring>
 
+#include "app/website.h"
 #include "common/win_handles.h"
 #include "games/game_tab.h"
 
@@ -9,6 +11,7 @@ namespace {
 
 constexpr UINT kCopyIpCommand = 1;
 constexpr UINT kCopyNameCommand = 2;
+constexpr UINT kCheckPageCommand = 3;
 
 // A clipboard held by another program leaves it as it was.
 void putOnClipboard(HWND owner, const std::string& text) {
@@ -57,10 +60,12 @@ void GameTab::handleCopyNotification(const NMHDR& header) {
     if (!menu) return;
     AppendMenuA(menu.get(), MF_STRING, kCopyIpCommand, "Copy race IP");
     AppendMenuA(menu.get(), MF_STRING, kCopyNameCommand, "Copy race name");
+    AppendMenuA(menu.get(), MF_STRING, kCheckPageCommand, "Can players reach this race?");
     POINT at = hit.pt;
     ClientToScreen(listView_, &at);
     const auto chosen = static_cast<UINT>(TrackPopupMenu(
         menu.get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at.x, at.y, 0, owner, nullptr));
     if (chosen == kCopyIpCommand) putOnClipboard(owner, ipText);
     if (chosen == kCopyNameCommand) putOnClipboard(owner, name);
+    if (chosen == kCheckPageCommand) openCheckPage();
 }

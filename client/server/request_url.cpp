@@ -7,3 +7,5 @@ std::string composeRequestUrl(const std::string& baseUrl, const std::string& act
     if (!data.empty()) url += "&data=" + data;
     return url;
 }
+
+std::string composeCheckPageUrl(const std::string& siteUrl) { return siteUrl + "check"; }

@@ -47,7 +47,7 @@ HttpResponse scriptResponse(const Outcome& outcome) {
 }  // namespace
 
 struct LobbyServer::Impl final : HttpHandler {
-    explicit Impl(LobbyConfig c);
+    Impl(LobbyConfig c, Checks* standIn, const ProbeCounters* standInCounters);
 
     LobbyConfig config;
     RaceStore store;
@@ -82,7 +82,7 @@ struct LobbyServer::Impl final : HttpHandler {
     HttpLimits httpLimits() const;
 };
 
-LobbyServer::Impl::Impl(LobbyConfig c)
+LobbyServer::Impl::Impl(LobbyConfig c, Checks* standIn, const ProbeCounters* standInCounters)
     : config(withClock(std::move(c))),
       store(config.dbPath),
       lists(store, loadBlocks(config), config.raceTtlSeconds, config.historyDays, config.maxRaces,
@@ -102,7 +102,10 @@ LobbyServer::Impl::Impl(LobbyConfig c)
                    {"write_timeout", h.writeTimeouts},   {"too_large", h.tooLarge},
                    {"bad_request", h.badRequests}};
                if (notifier) snapshot.notifications = notifier->counts();
-           }),
+           },
+           // With probing off the site shows no prober: every race "not checked".
+           standIn ? standIn : config.probe.enabled ? &prober : nullptr,
+           standIn ? standInCounters : config.probe.enabled ? &probeCounters : nullptr),
       prober(config.probe, Expiry{config.raceTtlSeconds}, config.clock, probeCounters,
              [this](int game, std::uint32_t ip) { withdrawSilent(game, ip); }, reportProblem),
       http(*this, httpLimits()) {
@@ -184,14 +187,15 @@ void LobbyServer::Impl::handle(const HttpRequest& req, HttpReply reply) {
         int status = *early == Refusal::RateLimited ? 429 : 400;
         return finish(call, unknown, HttpResponse::text(status, refusalText(*early) + "\n"), early, nullptr);
     }
-    if (req.method() != "GET" && req.method() != "HEAD") {
+    const bool post = req.method() == "POST" && !call.script && Site::takesPost(path);
+    if (req.method() != "GET" && req.method() != "HEAD" && !post) {
         Outcome refused = refusedScript(unknown, Refusal::Unreadable);
         HttpResponse res = HttpResponse::text(405, *refused.body);
         res.headers.emplace_back("Allow", "GET, HEAD");
         return finish(call, unknown, std::move(res), refused.refusal, call.script ? &refused : nullptr);
     }
     if (!call.script) {
-        SiteAnswer answer = site.answer(path, *client, now);
+        SiteAnswer answer = site.answer(path, *client, now, post);
         if (!answer.readFirst)
             return finish(call, answer.action, std::move(answer.response), std::nullopt, nullptr);
         return fileReader.post([this, call = std::move(call), answer = std::move(answer)]() mutable {
@@ -270,7 +274,8 @@ void LobbyServer::Impl::reloadBlockList() {
     lists.setBlocks(loadBlocks(config), config.clock());
 }
 
-LobbyServer::LobbyServer(LobbyConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {}
+LobbyServer::LobbyServer(LobbyConfig config, Checks* checks, const ProbeCounters* probeCounters)
+    : impl_(std::make_unique<Impl>(std::move(config), checks, probeCounters)) {}
 
 LobbyServer::~LobbyServer() { stop(); }
 

@@ -18,7 +18,10 @@ class LobbyServer {
 public:
     // Opens the database, the block list, the downloads folder and the webhooks' certificates;
     // throws StoreError, BlockListError, DownloadsError or NotifyError if it can't.
-    explicit LobbyServer(LobbyConfig config);
+    // checks and probeCounters: a stand-in for the prober's, for what the website and /metrics
+    // tell of each race's host (they outlive the server).
+    explicit LobbyServer(LobbyConfig config, Checks* checks = nullptr,
+                         const ProbeCounters* probeCounters = nullptr);
     ~LobbyServer();
     LobbyServer(const LobbyServer&) = delete;
     LobbyServer& operator=(const LobbyServer&) = delete;

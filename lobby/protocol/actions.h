@@ -9,12 +9,13 @@ namespace lobby {
 
 enum class Action {
     Getip, Racelist, Raceadd, Racerem, Unknown, Website, RacesJson, Metrics, Download, NotFound,
-    Stats, StatsJson, Count
+    Stats, StatsJson, Check, CheckAgain, Count
 };
 
 inline constexpr std::array<std::string_view, static_cast<std::size_t>(Action::Count)> kActionNames = {
     "getip",   "racelist",   "raceadd", "racerem",  "unknown",   "website",
-    "races_json", "metrics", "download", "not_found", "stats",   "stats_json"};
+    "races_json", "metrics", "download", "not_found", "stats",   "stats_json",
+    "check",   "check_again"};
 
 inline constexpr std::string_view actionName(Action action) {
     return kActionNames[static_cast<std::size_t>(action)];

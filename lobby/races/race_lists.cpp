@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "site/races_json.h"
-
 namespace lobby {
 
 RaceLists::RaceLists(RaceStore& store, std::shared_ptr<const BlockList> blocks,
@@ -50,17 +48,11 @@ std::shared_ptr<const std::string> RaceLists::raceListBody(int game, std::int64_
     return derived(game, now)->body;
 }
 
-std::shared_ptr<const std::string> RaceLists::racesJson(std::int64_t now) const {
-    Shown lists;
-    for (std::size_t i = 0; i < kGames.size(); ++i) lists[i] = shown(static_cast<int>(i), now);
-    auto cached = json_.load();
-    if (cached && cached->at == now && cached->from == lists) return cached->body;
+std::vector<GameRaces> RaceLists::games(std::int64_t now) const {
     std::vector<GameRaces> games;
     for (std::size_t i = 0; i < kGames.size(); ++i)
-        games.push_back(GameRaces{std::string(kGames[i].id), lists[i]->races});
-    auto body = std::make_shared<const std::string>(renderRacesJson(games, now));
-    json_.store(std::make_shared<const Json>(Json{now, lists, body}));
-    return body;
+        games.push_back(GameRaces{std::string(kGames[i].id), shown(static_cast<int>(i), now)->races});
+    return games;
 }
 
 std::optional<Refusal> RaceLists::commit(const Change& change, std::int64_t now) {

@@ -53,8 +53,7 @@ public:
     std::shared_ptr<const GameList> shown(int game, std::int64_t now) const;
     // "OK\n" + now + "\n" + count + "\n" + the lines: one body per second and list, shared.
     std::shared_ptr<const std::string> raceListBody(int game, std::int64_t now) const;
-    // Like the race list: one body per second and pair of lists, shared.
-    std::shared_ptr<const std::string> racesJson(std::int64_t now) const;
+    std::vector<GameRaces> games(std::int64_t now) const;
     std::shared_ptr<const BlockList> blocks() const;
 
     // Called on the writer once a change is committed and listed: an announcement (also one
@@ -77,7 +76,6 @@ private:
         std::shared_ptr<const GameList> from, shown;
         std::shared_ptr<const std::string> body;
     };
-    using Shown = std::array<std::shared_ptr<const GameList>, kGames.size()>;
 
     std::shared_ptr<const GameList> makeList(std::vector<Race> races) const;
     std::shared_ptr<const GameList> published(int game) const;
@@ -97,13 +95,7 @@ private:
     std::atomic<std::shared_ptr<const BlockList>> blocks_;
 
     // The texts derived from the lists, per second.
-    struct Json {
-        std::int64_t at = 0;
-        Shown from;
-        std::shared_ptr<const std::string> body;
-    };
     mutable std::array<std::atomic<std::shared_ptr<const Derived>>, kGames.size()> derived_;
-    mutable std::atomic<std::shared_ptr<const Json>> json_;
 };
 
 }  // namespace lobby

@@ -77,6 +77,24 @@ std::string LobbyMetrics::render(const Snapshot& now) {
                     .Increment(static_cast<double>(count));
         }
     }
+    if (const ProbeCounters* p = now.probes) {
+        auto counter = [&](const char* name, const char* help) -> prometheus::Family<prometheus::Counter>& {
+            return prometheus::BuildCounter().Name(name).Help(help).Register(snapshot);
+        };
+        counter("kestrun_probes_sent_total", "Checks of a race's host begun (each up to 3 datagrams)")
+            .Add({}).Increment(static_cast<double>(p->sent.load()));
+        counter("kestrun_probes_answered_total", "Checks whose host answered and whose game port took a connection")
+            .Add({}).Increment(static_cast<double>(p->answered.load()));
+        auto& failed = counter("kestrun_probes_failed_total", "Checks that failed, by the step that failed");
+        failed.Add({{"step", std::string(failedStepName(FailedStep::Udp47624))}})
+            .Increment(static_cast<double>(p->failedUdp47624.load()));
+        failed.Add({{"step", std::string(failedStepName(FailedStep::GamePort))}})
+            .Increment(static_cast<double>(p->failedGamePort.load()));
+        counter("kestrun_probes_refused_by_range_total", "Announcements from addresses the lobby does not probe")
+            .Add({}).Increment(static_cast<double>(p->refusedByRange.load()));
+        prometheus::BuildGauge().Name("kestrun_probes_in_flight").Help("Checks under way now")
+            .Register(snapshot).Add({}).Set(static_cast<double>(p->inFlight.load()));
+    }
     auto families = registry_->Collect();
     auto more = snapshot.Collect();
     families.insert(families.end(), more.begin(), more.end());

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "notify/notify.h"
+#include "probe/check.h"
 #include "protocol/actions.h"
 #include "protocol/refusals.h"
 
@@ -38,6 +39,8 @@ public:
         std::vector<std::pair<std::string, std::uint64_t>> connectionRefusals;
         // Races told to webhooks, by the webhooks' kind; not shown without webhooks.
         std::optional<std::array<NotificationCounts, kWebhookKinds>> notifications;
+        // The prober's totals; not shown without a prober.
+        const ProbeCounters* probes = nullptr;
     };
     std::string render(const Snapshot& now);
 

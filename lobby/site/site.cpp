@@ -7,7 +7,9 @@
 #include "clients/client_files.h"
 #include "http/peer_address.h"
 #include "protocol/refusals.h"
+#include "site/check_page.h"
 #include "site/escaping.h"
+#include "site/races_json.h"
 #include "site/site_script.h"
 #include "site/stats_page.h"
 #include "site/website.h"
@@ -52,8 +54,10 @@ HttpResponse script() {
 HttpResponse notFound() { return HttpResponse::text(404, errorBody("Not found.")); }
 
 Site::Site(const LobbyConfig& config, const RaceLists& lists, LobbyMetrics& metrics,
-           std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics)
-    : config_(config), lists_(lists), metrics_(metrics), fillMetrics_(std::move(fillMetrics)) {
+           std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics, Checks* checks,
+           const ProbeCounters* probeCounters)
+    : config_(config), lists_(lists), metrics_(metrics), fillMetrics_(std::move(fillMetrics)),
+      checks_(checks), probeCounters_(probeCounters) {
     if (!config.downloadsDir.empty()) downloads_ = std::make_unique<Downloads>(config.downloadsDir);
     if (config.clientBuilds) builds_ = std::make_unique<Downloads>(config.clientBuilds->outDir);
     makeStats({}, 0);  // until the lobby makes them from its history
@@ -76,16 +80,19 @@ void Site::offerBuilds(const std::vector<std::string>& names) {
 
 Site::~Site() = default;
 
-SiteAnswer Site::answer(std::string_view path, const PeerAddress& client, std::int64_t now) {
+SiteAnswer Site::answer(std::string_view path, const PeerAddress& client, std::int64_t now,
+                        bool post) {
     std::optional<HttpResponse> response;
     Action action = Action::NotFound;
     // Every path the site serves, matched exactly (the query aside), and one folder.
-    if (path == "/") {
+    if (post) {
+        if (takesPost(path)) return {Action::CheckAgain, checkPage(client, now, true)};
+    } else if (path == "/") {
         action = Action::Website;
         response = website(now);
     } else if (path == "/races.json") {
         action = Action::RacesJson;
-        response = json(lists_.racesJson(now));
+        response = json(racesJson(now));
     } else if (path == "/site.js") {
         action = Action::Website;
         response = script();
@@ -95,6 +102,9 @@ SiteAnswer Site::answer(std::string_view path, const PeerAddress& client, std::i
     } else if (path == "/stats.json") {
         action = Action::StatsJson;
         response = json(stats()->json);
+    } else if (path == kCheckPath) {
+        action = Action::Check;
+        response = checkPage(client, now, false);
     } else if (path == "/metrics") {
         action = Action::Metrics;
         response = metricsPage(client, now);
@@ -124,12 +134,56 @@ HttpResponse Site::website(std::int64_t now) {
         return page(last->html);
     std::vector<GameRaces> games;
     for (std::size_t i = 0; i < kGames.size(); ++i)
-        games.push_back(GameRaces{std::string(kGames[i].id), made.lists[i]->races});
+        games.push_back(GameRaces{std::string(kGames[i].id), made.lists[i]->races,
+                                  checksOf(static_cast<int>(i), made.lists[i]->races)});
     made.html = std::make_shared<const std::string>(
         renderWebsite(games, now, config_.clientUrl, made.links));
     auto html = made.html;
     website_.store(std::make_shared<const WebsiteBody>(std::move(made)));
     return page(std::move(html));
+}
+
+std::vector<Check> Site::checksOf(int game, const std::vector<Race>& races) const {
+    std::vector<Check> checks;
+    for (const Race& race : races) checks.push_back(checks_ ? checks_->of(game, race.ip) : Check{});
+    return checks;
+}
+
+std::shared_ptr<const std::string> Site::racesJson(std::int64_t now) {
+    std::vector<std::shared_ptr<const GameList>> lists;
+    for (std::size_t i = 0; i < kGames.size(); ++i) lists.push_back(lists_.shown(static_cast<int>(i), now));
+    {
+        std::lock_guard lock(jsonMutex_);
+        if (json_.body && json_.at == now && json_.from == lists) return json_.body;
+    }
+    std::vector<GameRaces> games;
+    for (std::size_t game = 0; game < kGames.size(); ++game)
+        games.push_back(GameRaces{std::string(kGames[game].id), lists[game]->races,
+                                  checksOf(static_cast<int>(game), lists[game]->races)});
+    auto body = std::make_shared<const std::string>(renderRacesJson(games, now));
+    std::lock_guard lock(jsonMutex_);
+    json_.at = now;
+    json_.from = std::move(lists);
+    json_.body = body;
+    return body;
+}
+
+HttpResponse Site::checkPage(const PeerAddress& client, std::int64_t now, bool post) {
+    CheckAgain asked = CheckAgain::NotAsked;
+    if (post)
+        asked = checks_ && client.isIpv4 && checks_->checkAgain(client.ipv4, now) ? CheckAgain::Started
+                                                                                : CheckAgain::Refused;
+    std::vector<HostRace> mine;
+    for (std::size_t game = 0; game < kGames.size() && client.isIpv4; ++game)
+        for (const Race& race : lists_.shown(static_cast<int>(game), now)->races)
+            if (race.ip == client.ipv4)
+                mine.push_back({std::string(kGames[game].id), race, checksOf(static_cast<int>(game), {race})[0]});
+    HttpResponse res = page(std::make_shared<const std::string>(
+        renderCheckPage(client, mine, checks_ != nullptr, asked, now)));
+    // The page names the visitor's address: no cache may hand it to another.
+    for (auto& [name, value] : res.headers)
+        if (name == "Cache-Control") value = "no-store";
+    return res;
 }
 
 HttpResponse Site::page(std::shared_ptr<const std::string> html) const {
@@ -169,6 +223,7 @@ std::optional<HttpResponse> Site::metricsPage(const PeerAddress& client, std::in
         snapshot.racesPerGame.emplace_back(std::string(kGames[i].id),
                                            lists_.shown(static_cast<int>(i), now)->races.size());
     fillMetrics_(snapshot, now);
+    snapshot.probes = probeCounters_;
     HttpResponse res = HttpResponse::text(200, metrics_.render(snapshot));
     res.contentType = "text/plain; version=0.0.4; charset=utf-8";
     res.headers = {{"Cache-Control", "no-store"}};

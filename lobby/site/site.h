@@ -1,6 +1,6 @@
 #pragma once
 // Every route but the client's protocol: the website and its script, the JSON feed, the
-// statistics, /metrics and the downloads folder; and the access log's line. A new route goes
+// statistics, the page for hosts, /metrics and the downloads folder; and the access log's line. A new route goes
 // into Site::answer's table.
 #include <array>
 #include <atomic>
@@ -14,6 +14,7 @@
 
 #include "daemon/config.h"
 #include "http/http_server.h"
+#include "probe/check.h"
 #include "protocol/protocol.h"
 #include "races/history.h"
 #include "races/race_lists.h"
@@ -33,13 +34,21 @@ struct SiteAnswer {
 class Site {
 public:
     // fillMetrics adds what lives outside the site (connections, rate limits) to /metrics.
-    // Throws DownloadsError if the downloads folder or that of the clients made for
-    // --public-url can't be opened.
+    // checks and probeCounters: the prober's, or null without one (every race "not
+    // checked"); they outlive the site. Throws DownloadsError if the downloads folder or
+    // that of the clients made for --public-url can't be opened.
     Site(const LobbyConfig& config, const RaceLists& lists, LobbyMetrics& metrics,
-         std::function<void(LobbyMetrics::Snapshot&, std::int64_t now)> fillMetrics);
+         std::function<void(LobbyMetrics::Snapshot&, std::int64_t now)> fillMetrics,
+         Checks* checks = nullptr, const ProbeCounters* probeCounters = nullptr);
     ~Site();
 
-    SiteAnswer answer(std::string_view path, const PeerAddress& client, std::int64_t now);
+    // The one route that takes a POST: "Check again" on the page for hosts.
+    static constexpr std::string_view kCheckPath = "/check";
+    static bool takesPost(std::string_view path) { return path == kCheckPath; }
+
+    // GET (or HEAD) unless post, which only takesPost's path gets.
+    SiteAnswer answer(std::string_view path, const PeerAddress& client, std::int64_t now,
+                      bool post = false);
 
     // /stats and /stats.json, made again from the history; on the writer, at most once a
     // minute, and shared by every request until the next time.
@@ -64,6 +73,10 @@ private:
     std::shared_ptr<const StatsBodies> stats() const;
     HttpResponse page(std::shared_ptr<const std::string> html) const;
     HttpResponse website(std::int64_t now);
+    // The lists with each race's check.
+    std::vector<Check> checksOf(int game, const std::vector<Race>& races) const;
+    std::shared_ptr<const std::string> racesJson(std::int64_t now);
+    HttpResponse checkPage(const PeerAddress& client, std::int64_t now, bool post);
     std::optional<HttpResponse> metricsPage(const PeerAddress& client, std::int64_t now);
     // read false: only what is cached.
     std::optional<DownloadFile> downloadFile(std::string_view name, bool read);
@@ -75,6 +88,8 @@ private:
     const RaceLists& lists_;
     LobbyMetrics& metrics_;
     std::function<void(LobbyMetrics::Snapshot&, std::int64_t)> fillMetrics_;
+    Checks* checks_;
+    const ProbeCounters* probeCounters_;
     std::unique_ptr<Downloads> downloads_;
     std::unique_ptr<Downloads> builds_;
     mutable std::mutex buildsMutex_;  // held only to copy or swap the pointer
@@ -82,6 +97,12 @@ private:
     mutable std::mutex statsMutex_;  // held only to copy or swap the pointer
     std::shared_ptr<const StatsBodies> stats_;
     std::atomic<std::shared_ptr<const WebsiteBody>> website_;
+    std::mutex jsonMutex_;  // /races.json: one body per second and set of lists, shared
+    struct {
+        std::int64_t at = 0;
+        std::vector<std::shared_ptr<const GameList>> from;
+        std::shared_ptr<const std::string> body;
+    } json_;
 };
 
 HttpResponse notFound();

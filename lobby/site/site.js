@@ -17,7 +17,7 @@
     for (const section of document.querySelectorAll("section.game")) {
         for (const row of section.querySelectorAll("tr")) {
             const cells = row.querySelectorAll("td");
-            if (cells.length === 3)
+            if (cells.length === 4)
                 known.add(key(section.dataset.game, cells[1].textContent, cells[0].textContent));
         }
     }
@@ -35,6 +35,31 @@
         return e;
     }
 
+    // The words of checkCellHtml in website.cpp.
+    function checkCell(check, now) {
+        const cell = element("td");
+        check = check || {state: "not_checked"};
+        const words = {checking: "checking\u2026", not_reachable: "not reachable from the internet"};
+        if (check.state === "answering") {
+            cell.append("answering \u00b7 " + check.players + " of " + check.max_players + " players");
+            if (check.password) {
+                const lock = element("span", "\u{1F512}");
+                lock.setAttribute("role", "img");
+                lock.setAttribute("aria-label", "password required");
+                lock.title = "password required";
+                cell.append(" ", lock);
+            }
+        } else {
+            cell.append(words[check.state] || "not checked");
+        }
+        if (check.state !== "not_checked" && check.checked > 0) {
+            const when = element("span", "checked " + age(Math.max(0, now - check.checked)) + " ago");
+            when.className = "note";
+            cell.append(element("br"), when);
+        }
+        return cell;
+    }
+
     function showGame(section, races, now) {
         const heading = element("h2", section.dataset.game + " (" + races.length +
                                 (races.length === 1 ? " race" : " races") + ")");
@@ -44,11 +69,13 @@
         }
         const table = element("table");
         const head = table.insertRow();
-        for (const title of ["Race name", "Host address", "Age"]) head.append(element("th", title));
+        for (const title of ["Race name", "Host address", "Age", "Can players reach it?"])
+            head.append(element("th", title));
         for (const race of races) {
             const row = table.insertRow();
             for (const text of [race.name, race.host, age(Math.max(0, now - race.created))])
                 row.append(element("td", text));
+            row.append(checkCell(race.check, now));
         }
         section.replaceChildren(heading, table);
     }

@@ -27,9 +27,29 @@ std::string formatAge(std::int64_t seconds) {
     return std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
 }
 
+std::string checkCellHtml(const Check& check, std::int64_t now) {
+    std::string html;
+    switch (check.state) {
+    case CheckState::Answering:
+        html = "answering \u00b7 " + std::to_string(check.players) + " of " +
+               std::to_string(check.maxPlayers) + " players";
+        if (check.password)
+            html += " <span role=\"img\" aria-label=\"password required\" "
+                    "title=\"password required\">\U0001F512</span>";
+        break;
+    case CheckState::Checking: html = "checking\u2026"; break;
+    case CheckState::NotReachable: html = "not reachable from the internet"; break;
+    case CheckState::NotChecked: return "not checked";
+    }
+    if (check.checked > 0)
+        html += "<br><span class=\"note\">checked " +
+                formatAge(now > check.checked ? now - check.checked : 0) + " ago</span>";
+    return html;
+}
+
 std::string pageStart(std::string_view title, std::string_view path, std::string_view script) {
     static constexpr std::pair<std::string_view, std::string_view> kPages[] = {
-        {"/", "Races"}, {"/stats", "When people race"}};
+        {"/", "Races"}, {"/stats", "When people race"}, {"/check", "Can players reach my race?"}};
     std::string html =
         "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -74,11 +94,14 @@ std::string renderWebsite(const std::vector<GameRaces>& games, std::int64_t now,
             html += "<p>No races at the moment.</p>\n</section>\n";
             continue;
         }
-        html += "<table>\n<tr><th>Race name</th><th>Host address</th><th>Age</th></tr>\n";
-        for (const Race& race : game.races) {
+        html += "<table>\n<tr><th>Race name</th><th>Host address</th><th>Age</th>"
+                "<th>Can players reach it?</th></tr>\n";
+        for (std::size_t i = 0; i < game.races.size(); ++i) {
+            const Race& race = game.races[i];
             html += "<tr><td>" + escapeHtml(race.name) + "</td><td>" +
                     escapeHtml(formatIp(race.ip)) + "</td><td>" +
                     escapeHtml(formatAge(now > race.created ? now - race.created : 0)) +
+                    "</td><td>" + checkCellHtml(i < game.checks.size() ? game.checks[i] : Check{}, now) +
                     "</td></tr>\n";
         }
         html += "</table>\n</section>\n";

@@ -67,6 +67,8 @@ TEST(ComposeRequestUrl, LeavesOutEmptyValuesAndEscapesNothing) {
               base + "?action=raceadd&game=NFS5&data=name:Test1;ip:167772161");
     EXPECT_EQ(composeRequestUrl(base, "racerem", "", "ip:1"), base + "?action=racerem&data=ip:1");
     EXPECT_EQ(composeRequestUrl(base, "raceadd", "NFS4", "name:a b&c%d"), base + "?action=raceadd&game=NFS4&data=name:a b&c%d");
+    // A lobby behind a proxy under a path keeps its pages there.
+    EXPECT_EQ(composeCheckPageUrl("http://example.org/kestrun/"), "http://example.org/kestrun/check");
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ bool pointerOver(HWND target, POINT p) {
 
 }  // namespace
 
-void clickAt(const RECT& r, HWND target) {
+void clickAt(const RECT& r, HWND target, MouseButton button) {
     // Two clicks on the same spot in quick succession would make a double click.
     static POINT last{-1, -1};
     POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
@@ -38,8 +38,9 @@ void clickAt(const RECT& r, HWND target) {
         i.mi.dy = static_cast<LONG>((p.y * 65536LL + 32768) / height);
     }
     input[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    input[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    input[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    const bool left = button == MouseButton::Left;
+    input[1].mi.dwFlags = (left ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_RIGHTDOWN) | MOUSEEVENTF_ABSOLUTE;
+    input[2].mi.dwFlags = (left ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_RIGHTUP) | MOUSEEVENTF_ABSOLUTE;
     // The pointer first, as a hand moves the mouse before pressing; press once it is there.
     SendInput(1, &input[0], sizeof(INPUT));
     pollUntil(
@@ -164,6 +165,21 @@ void KestrunClient::clickColumnHeader(int column) const {
     RECT r = remoteCall(header, HDM_GETITEMRECT, column, RECT{});
     MapWindowPoints(header, nullptr, reinterpret_cast<POINT*>(&r), 2);
     clickAt(r, header);
+}
+
+bool KestrunClient::chooseFromRowMenu(int row, int item) const {
+    HWND list = GetDlgItem(page(), IDC_RACE_LIST);
+    bringToFront(list);
+    RECT bounds{};
+    bounds.left = LVIR_BOUNDS;
+    RECT r = remoteCall(list, LVM_GETITEMRECT, row, bounds);
+    MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    clickAt(r, list, MouseButton::Right);
+    if (waitForTopLevel(info_.dwProcessId, "#32768", "", 5s) == nullptr) return false;
+    // The first Down selects the first item.
+    for (int i = 0; i <= item; ++i) pressVirtualKey(VK_DOWN);
+    pressVirtualKey(VK_RETURN);
+    return true;
 }
 
 namespace {

@@ -12,7 +12,8 @@
 
 // Real input: the cursor goes to the middle of the rectangle (screen coordinates) and,
 // once it is there over `target` (when given), clicks.
-void clickAt(const RECT& screenRect, HWND target = nullptr);
+enum class MouseButton { Left, Right };
+void clickAt(const RECT& screenRect, HWND target = nullptr, MouseButton button = MouseButton::Left);
 void clickWindow(HWND window);
 void typeKeys(const std::string& text);  // characters as Unicode key strokes
 void pressVirtualKey(WORD key);
@@ -35,6 +36,9 @@ public:
     void click(int controlId) const;
     void selectTab(int index) const;
     void clickColumnHeader(int column) const;
+    // A right-click on the visible list's row, then the menu's item chosen with the arrow
+    // keys and Enter; false when no menu came up.
+    bool chooseFromRowMenu(int row, int item) const;
 
     HWND page() const;  // the visible game page
     std::string roomCount() const;

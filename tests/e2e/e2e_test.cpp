@@ -330,17 +330,25 @@ TEST_F(EndToEnd, WebsiteHandsTheSiteAddressToTheBrowser) {
                                         &previousSize) == ERROR_SUCCESS;
     setRegistryText(key, "Browsers", recorder);
 
+    // The addresses the browser was given, once there are `count` of them.
+    auto recorded = [&](std::size_t count) {
+        std::vector<std::string> lines;
+        pollUntil([&] {
+            std::ifstream in(log);
+            lines.clear();
+            for (std::string line; std::getline(in, line);) lines.push_back(line);
+            return lines.size() >= count;
+        });
+        return lines;
+    };
     {
         auto client = startWithList();
         if (client->started()) {
             client->click(IDC_WEBSITE);
-            std::string recorded;
-            EXPECT_TRUE(pollUntil([&] {
-                std::ifstream in(log);
-                std::getline(in, recorded);
-                return !recorded.empty();
-            })) << "the browser was not started";
-            EXPECT_EQ(recorded, kSite);
+            EXPECT_EQ(recorded(1), std::vector<std::string>{kSite}) << "the browser was not started";
+            // The race menu's third item: the page for hosts, through the same shell verb.
+            EXPECT_TRUE(client->chooseFromRowMenu(1, 2)) << "no menu on the race";
+            EXPECT_EQ(recorded(2), (std::vector<std::string>{kSite, kSite + "check"}));
             EXPECT_EQ(client->status(), "Retrieved NFS4 race list from server.");
         }
     }

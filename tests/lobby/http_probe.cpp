@@ -116,13 +116,25 @@ std::vector<HttpReply> splitReplies(std::string_view raw) {
     return replies;
 }
 
-HttpReply httpGet(int port, const std::string& target, const std::string& source,
-                  const std::string& extraHeaders, const std::string& server) {
-    std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: Kestrun "
+namespace {
+HttpReply ask(int port, const std::string& method, const std::string& target, const std::string& source,
+              const std::string& extraHeaders, const std::string& server) {
+    std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: Kestrun "
                           "Client\r\nConnection: close\r\n" + extraHeaders + "\r\n";
     auto raw = exchangeRaw(port, request, source, server);
     if (!raw) return {};
     auto replies = splitReplies(*raw);
     return replies.empty() ? HttpReply{} : replies.front();
+}
+}  // namespace
+
+HttpReply httpGet(int port, const std::string& target, const std::string& source,
+                  const std::string& extraHeaders, const std::string& server) {
+    return ask(port, "GET", target, source, extraHeaders, server);
+}
+
+HttpReply httpPost(int port, const std::string& target, const std::string& source) {
+    return ask(port, "POST", target, source,
+               "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 0\r\n", "127.0.0.1");
 }
 

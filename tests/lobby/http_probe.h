@@ -42,3 +42,6 @@ std::vector<HttpReply> splitReplies(std::string_view raw);
 // GET of `target` with Connection: close. A reply with status 0 if nothing came back.
 HttpReply httpGet(int port, const std::string& target, const std::string& source = "127.0.0.1",
                   const std::string& extraHeaders = "", const std::string& server = "127.0.0.1");
+
+// POST of a form with no fields (as a browser sends a bare button), like httpGet.
+HttpReply httpPost(int port, const std::string& target, const std::string& source = "127.0.0.1");

@@ -34,7 +34,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-RunningLobby::RunningLobby(lobby::LobbyConfig config) : server(std::move(config)) {
+RunningLobby::RunningLobby(lobby::LobbyConfig config, lobby::Checks* checks,
+                           const lobby::ProbeCounters* probeCounters)
+    : server(std::move(config), checks, probeCounters) {
     port = server.bind();
     thread_ = std::thread([this] { server.run(); });
     if (!pollUntil([this] { return server.isRunning(); }))
@@ -63,7 +65,10 @@ lobby::LobbyConfig LobbyTest::config() {
     return c;
 }
 
-void LobbyTest::start(lobby::LobbyConfig c) { lobby_ = std::make_unique<RunningLobby>(std::move(c)); }
+void LobbyTest::start(lobby::LobbyConfig c, lobby::Checks* checks,
+                      const lobby::ProbeCounters* probeCounters) {
+    lobby_ = std::make_unique<RunningLobby>(std::move(c), checks, probeCounters);
+}
 
 std::string LobbyTest::call(const std::string& query, const std::string& source) {
     HttpReply reply = httpGet(port(), "/server/server.php?" + query, source);

@@ -38,7 +38,8 @@ void writeRelease100Database(const std::string& path, int schemaVersion = 0);
 
 class RunningLobby {
 public:
-    explicit RunningLobby(lobby::LobbyConfig config);
+    explicit RunningLobby(lobby::LobbyConfig config, lobby::Checks* checks = nullptr,
+                          const lobby::ProbeCounters* probeCounters = nullptr);
     ~RunningLobby();
     lobby::LobbyServer server;
     int port = 0;
@@ -58,7 +59,8 @@ protected:
 
     // Loopback, port 0, a file database, no rate limit, a clock that moves only when told.
     lobby::LobbyConfig config();
-    void start(lobby::LobbyConfig c);
+    void start(lobby::LobbyConfig c, lobby::Checks* checks = nullptr,
+               const lobby::ProbeCounters* probeCounters = nullptr);
     void start() { start(config()); }
     void restart() { lobby_.reset(); start(config()); }
     int port() const { return lobby_->port; }

@@ -233,8 +233,8 @@ TEST_F(LobbyTest, WebsiteShowsBothGamesRaces) {
     EXPECT_NE(page.head.find("Content-Type: text/html"), std::string::npos);
     for (const char* expected :
          {"<h2>NFS4 (1 race)</h2>", "<h2>NFS5 (1 race)</h2>",
-          "<tr><td>O&#39;Neil cup</td><td>127.0.0.1</td><td>2 min</td></tr>",
-          "<tr><td>Sprint</td><td>127.0.0.5</td><td>under a minute</td></tr>", "Kestrun client"})
+          "<tr><td>O&#39;Neil cup</td><td>127.0.0.1</td><td>2 min</td><td>not checked</td></tr>",
+          "<tr><td>Sprint</td><td>127.0.0.5</td><td>under a minute</td><td>not checked</td></tr>", "Kestrun client"})
         EXPECT_NE(page.body.find(expected), std::string::npos) << expected;
     // Its one script is the lobby's own.
     const std::string own = "<script src=\"/site.js\" defer></script>";

@@ -1,6 +1,7 @@
 // The prober: DirectPlay's messages against the protocol document, the ranges it will not ask,
 // its schedule on a clock the test moves, and the whole of it on loopback against stand-in hosts.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 
@@ -189,6 +190,13 @@ TEST_F(Probing, AnsweringHostShowsItsSessionAndOnlyAllowedAnnouncersAreAsked) {
     EXPECT_EQ(got.checked, kStart);
     for (int silent : {bystander, reserved, off}) EXPECT_TRUE(hosts_.requests(silent).empty());
     EXPECT_EQ(b.server.probeCounters().refusedByRange.load(), 1u);
+    // The site tells what the prober found, and with probing off that nothing was checked.
+    const auto seen = nlohmann::json::parse(httpGet(port(), "/races.json").body), unseen =
+        nlohmann::json::parse(httpGet(c.port, "/races.json").body);
+    EXPECT_EQ(seen["races"]["NFS4"][0]["check"]["session"], "Sunday race");
+    EXPECT_EQ(unseen["races"]["NFS4"][0]["check"]["state"], "not_checked");
+    EXPECT_NE(httpGet(port(), "/check", formatIp(hosts_.ip(h))).body.find("Players can reach this race"),
+              std::string::npos);
 }
 
 // Each check ends not reachable at once, and the next is seconds away: a late reply meets no

@@ -1,5 +1,5 @@
-// What a lobby's host adds around the protocol: the block list, the JSON feed, metrics and
-// the downloads folder.
+// What a lobby's host adds around the protocol: the block list, the JSON feed, metrics, the
+// page for hosts and the downloads folder.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 #include "lobby_fixture.h"
 #include "races/block_list.h"
 #include "site/downloads.h"
+#include "stand_in_checks.h"
 
 namespace {
 
@@ -104,6 +105,70 @@ TEST_F(HostTest, RacesJsonReadsBackWithAnAwkwardName) {
     EXPECT_EQ(race["host"], "192.0.2.1");
     EXPECT_EQ(race["created"], kStart - 60);
     EXPECT_EQ(race["created_utc"], "2001-11-29T02:12:20Z");
+}
+
+// One NFS4 race from each of 127.0.0.2 to .6, checked as StandInChecks says.
+// What the pages make of the checks, the browser test sees (tests/browser/pages_test.mjs).
+class CheckedHostTest : public HostTest {
+protected:
+    StandInChecks checks{kStart};
+    lobby::ProbeCounters counters;
+
+    // Without the stand-in: the lobby's own prober, off (--probe off).
+    void startWithRaces(bool standIn) {
+        lobby::LobbyConfig c = config();
+        c.probe.enabled = standIn;
+        start(c, standIn ? &checks : nullptr, standIn ? &counters : nullptr);
+        for (int host = 2; host <= 6; ++host)
+            ASSERT_EQ(call(add("Race" + std::to_string(host), 0, host), from(0, host)), "OK\n");
+    }
+    nlohmann::json checkOf(const std::string& name) {
+        const auto doc = nlohmann::json::parse(httpGet(port(), "/races.json").body);
+        for (const auto& race : doc["races"]["NFS4"])
+            if (race["name"] == name) return race["check"];
+        return nullptr;
+    }
+};
+
+TEST_F(CheckedHostTest, EachRaceCarriesOnlyTheFieldsOfItsCheckAndMetricsCountTheProbes) {
+    counters.sent = 7;
+    counters.failedGamePort = 1;
+    counters.inFlight = 3;
+    startWithRaces(true);
+    EXPECT_EQ(checkOf("Race2"), nlohmann::json::parse(
+        R"({"state":"answering","checked":1006999930,"checked_utc":"2001-11-29T02:12:10Z",
+            "session":"Sunday cup","players":3,"max_players":8,"password":true})"));
+    EXPECT_EQ(checkOf("Race3"), nlohmann::json::parse(R"({"state":"checking"})"));
+    EXPECT_EQ(checkOf("Race4"), nlohmann::json::parse(
+        R"({"state":"not_reachable","checked":1006999995,"checked_utc":"2001-11-29T02:13:15Z",
+            "failed_step":"udp_47624"})"));
+    EXPECT_EQ(checkOf("Race5")["failed_step"], "game_port");
+    EXPECT_EQ(checkOf("Race6"), nlohmann::json::parse(R"({"state":"not_checked"})"));
+    const std::string metrics = httpGet(port(), "/metrics").body;
+    for (const char* line : {"kestrun_probes_sent_total 7\n", "kestrun_probes_answered_total 0\n",
+                             "kestrun_probes_failed_total{step=\"game_port\"} 1\n", "kestrun_probes_in_flight 3\n",
+                             "kestrun_probes_refused_by_range_total 0\n"})
+        EXPECT_NE(metrics.find(line), std::string::npos) << line << metrics;
+}
+
+TEST_F(CheckedHostTest, OnlyCheckAgainTakesAPostAndOnlyForAnAddressTheProberChecks) {
+    startWithRaces(true);
+    EXPECT_EQ(httpGet(port(), "/check", from(0, 6)).body.find("<form"), std::string::npos);
+    HttpReply refused = httpPost(port(), "/check", from(0, 6));
+    EXPECT_NE(refused.body.find("does not check races from this address"), std::string::npos);
+    EXPECT_NE(refused.head.find("Cache-Control: no-store"), std::string::npos) << "it names the visitor";
+    // The protocol, above all, still refuses it.
+    EXPECT_EQ(httpPost(port(), "/server/server.php?action=getip").status, 405);
+    EXPECT_EQ(httpPost(port(), "/").status, 405);
+}
+
+TEST_F(CheckedHostTest, WithProbingOffEveryRaceIsNotChecked) {
+    startWithRaces(false);
+    EXPECT_EQ(checkOf("Race2"), nlohmann::json::parse(R"({"state":"not_checked"})"));
+    EXPECT_NE(httpGet(port(), "/check", from(0, 2)).body.find("This lobby does not check races"), std::string::npos);
+    EXPECT_NE(httpPost(port(), "/check", from(0, 2)).body.find("Sorry, this lobby does not check races."),
+              std::string::npos);
+    EXPECT_EQ(httpGet(port(), "/metrics").body.find("kestrun_probes"), std::string::npos);
 }
 
 TEST_F(HostTest, NoFileOutsideTheDownloadsFolderIsReachable) {
