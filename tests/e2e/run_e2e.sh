@@ -96,6 +96,9 @@ mkdir -p "$work/games"
 if [ "$mode" = download ] || [ "$mode" = installed ]; then
     file=kestrun.exe
     [ "$mode" = installed ] && file=kestrun-setup.exe
+    # The lobby makes its clients after it listens, the installer last.
+    wait_until 60 curl -fsS -o /dev/null "http://127.0.0.1:$port/download/$file" ||
+        { cat "$work/lobby.log" >&2; exit 1; }
     (cd "$work/downloaded" &&
         curl -fsS --max-time 30 -O "http://127.0.0.1:$port/download/$file" &&
         curl -fsS --max-time 30 -O "http://127.0.0.1:$port/download/SHA256SUMS" &&
