@@ -264,8 +264,10 @@ TEST_F(Probing, FloodOfAnnouncementsStaysWithinTheBounds) {
     for (int h : silent) {
         auto times = hosts_.requests(h);
         ASSERT_FALSE(times.empty());
+        // Four datagrams span at least one gap by design; half a gap leaves room for the
+        // stand-in's own scheduling on a busy machine.
         for (auto first = times.begin(); first != times.end(); ++first)
-            EXPECT_LE(std::count_if(first, times.end(), [&](auto when) { return when - *first < t.addressGap * 9 / 10; }), 3);
+            EXPECT_LE(std::count_if(first, times.end(), [&](auto when) { return when - *first < t.addressGap / 2; }), 3);
         EXPECT_LE(static_cast<double>(times.size()), 3 + (ended - begun) / t.addressGap + 1) << formatIp(hosts_.ip(h));
     }
 }
