@@ -13,6 +13,8 @@ bool isRaceNameChar(char c);
 // ASCII's control bytes: below 0x20, and 0x7f.
 bool isControlByte(char c);
 
+// A hex digit's value, either case; -1 for any other character.
+int hexValue(char c);
 // Appends `byte` as two hex digits, lower case unless `upper`.
 void appendHex(std::string& out, unsigned char byte, bool upper = false);
 

@@ -80,13 +80,6 @@ std::string utf16Name(std::string_view in, std::size_t at) {
 constexpr std::array<std::size_t, 16> kTextOrder = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
 constexpr bool kDashBefore(std::size_t i) { return i == 4 || i == 6 || i == 8 || i == 10; }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::optional<Guid> parseGuid(std::string_view text) {
@@ -96,7 +89,7 @@ std::optional<Guid> parseGuid(std::string_view text) {
     std::size_t at = 0;
     for (std::size_t i = 0; i < 16; ++i) {
         if (kDashBefore(i) && text[at++] != '-') return std::nullopt;
-        int hi = hexDigit(text[at]), lo = hexDigit(text[at + 1]);
+        int hi = hexValue(text[at]), lo = hexValue(text[at + 1]);
         if (hi < 0 || lo < 0) return std::nullopt;
         g[kTextOrder[i]] = static_cast<std::uint8_t>(hi << 4 | lo);
         at += 2;
