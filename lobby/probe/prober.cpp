@@ -64,8 +64,10 @@ struct Prober::Impl {
     Clock::time_point openAgainAt{};
     std::unordered_map<std::uint32_t, std::shared_ptr<Attempt>> pending;  // by address
     std::array<bool, kGames.size()> guidLogged{};
+    bool ticking = false;
 
     void onTick();
+    void wake();
     void runDue();
     bool open();
     void accept();
@@ -146,13 +148,29 @@ struct ReplyReader : std::enable_shared_from_this<ReplyReader> {
     void bad() { ++owner.counters.badReplies; }
 };
 
+// Ticks only while some race is scheduled: an empty lobby's prober sleeps until the next
+// announcement wakes it, instead of looking 50 times a second for nothing.
 void Prober::Impl::onTick() {
+    ticking = true;
     tick.expires_after(kTick);
     tick.async_wait([this](boost::system::error_code ec) {
-        if (ec) return;
-        runDue();
+        if (!ec) runDue();
+        bool empty;
+        {
+            std::lock_guard lock(mutex);
+            empty = schedule.races() == 0;
+        }
+        if (ec || empty) {
+            ticking = false;
+            return;
+        }
         onTick();
     });
+}
+
+void Prober::Impl::wake() {
+    runDue();
+    if (!ticking) onTick();
 }
 
 void Prober::Impl::runDue() {
@@ -323,6 +341,7 @@ Prober::~Prober() = default;
 void Prober::run() {
     Impl& d = *impl_;
     if (!d.config.enabled) return;
+    auto work = asio::make_work_guard(d.io);  // sleeping between races, it waits for the next
     d.onTick();
     d.io.run();
 }
@@ -342,7 +361,7 @@ void Prober::announced(int game, std::uint32_t ip, std::int64_t created) {
         std::lock_guard lock(d.mutex);
         d.schedule.announced(game, ip, created, Clock::now());
     }
-    asio::post(d.io, [&d] { d.runDue(); });
+    asio::post(d.io, [&d] { d.wake(); });
 }
 
 void Prober::gone(int game, std::uint32_t ip) {
@@ -367,7 +386,7 @@ bool Prober::checkAgain(std::uint32_t ip, std::int64_t now) {
         std::lock_guard lock(d.mutex);
         accepted = d.schedule.checkAgain(ip, now);
     }
-    if (accepted) asio::post(d.io, [&d] { d.runDue(); });
+    if (accepted) asio::post(d.io, [&d] { d.wake(); });
     return accepted;
 }
 
