@@ -4,7 +4,6 @@
 // any thread reads them. A race is listed while it is younger than the lobby's time to live:
 // that one rule decides what the store keeps, what the sweep deletes and what a list shows.
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -16,6 +15,7 @@
 #include "protocol/refusals.h"
 #include "races/block_list.h"
 #include "races/race_store.h"
+#include "system/shared_slot.h"
 #include "site/website.h"
 #include "wire/games.h"
 
@@ -90,12 +90,13 @@ private:
     std::int64_t dataVersion_ = 0;  // the writer's
     std::function<void(const RaceEvent&)> observer_;
 
-    // Read by every I/O thread for every list it answers: swapped whole, never locked.
-    std::array<std::atomic<std::shared_ptr<const GameList>>, kGames.size()> lists_;
-    std::atomic<std::shared_ptr<const BlockList>> blocks_;
+    // Read by every I/O thread for every list it answers: swapped whole, locked only to copy
+    // the pointer.
+    std::array<SharedSlot<const GameList>, kGames.size()> lists_;
+    SharedSlot<const BlockList> blocks_;
 
     // The texts derived from the lists, per second.
-    mutable std::array<std::atomic<std::shared_ptr<const Derived>>, kGames.size()> derived_;
+    mutable std::array<SharedSlot<const Derived>, kGames.size()> derived_;
 };
 
 }  // namespace lobby

@@ -3,7 +3,6 @@
 // statistics, the page for hosts, /metrics and the downloads folder; and the access log's line. A new route goes
 // into Site::answer's table.
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +19,7 @@
 #include "races/race_lists.h"
 #include "site/downloads.h"
 #include "site/metrics.h"
+#include "system/shared_slot.h"
 
 namespace lobby {
 
@@ -96,7 +96,7 @@ private:
     std::shared_ptr<const std::vector<std::string>> offered_ = std::make_shared<const std::vector<std::string>>();
     mutable std::mutex statsMutex_;  // held only to copy or swap the pointer
     std::shared_ptr<const StatsBodies> stats_;
-    std::atomic<std::shared_ptr<const WebsiteBody>> website_;
+    SharedSlot<const WebsiteBody> website_;
     std::mutex jsonMutex_;  // /races.json: one body per second and set of lists, shared
     struct {
         std::int64_t at = 0;

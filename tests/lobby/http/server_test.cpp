@@ -2,6 +2,7 @@
 // request lines, framing, addresses, limits, restarts, the website and the access log).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <limits>
 
@@ -144,6 +145,39 @@ TEST_F(LobbyTest, ListsNeverShowAnExpiredRace) {
     std::string t60 = std::to_string(kStart + 60), t30 = std::to_string(kStart + 30);
     EXPECT_EQ(raceList("NFS4"), "OK\n" + t60 + "\n1\nYoung,2130706434," + t30 + "\n");
     EXPECT_EQ(httpGet(port(), "/").body.find("Old"), std::string::npos);
+}
+
+// Both loops answer lists while the writer replaces them and each second's text is made
+// anew: every answer is one whole list (ThreadSanitizer, in its build, checks the hand-over).
+TEST_F(LobbyTest, ListsAnsweredOnEveryLoopWhileTheyChangeAreWhole) {
+    auto c = config();
+    c.threads = 2;
+    start(c);
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0}, answered{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 4; ++r)
+        readers.emplace_back([&] {
+            while (!done) {
+                std::string body = raceList("NFS4");
+                std::size_t count = 0, second = body.find('\n', 3), third = body.find('\n', second + 1);
+                if (body.rfind("OK\n", 0) == 0 && third != std::string::npos)
+                    count = std::stoul(body.substr(second + 1, third - second - 1));
+                if (count != static_cast<std::size_t>(std::count(body.begin() + third + 1, body.end(), '\n')))
+                    ++torn;
+                ++answered;
+            }
+        });
+    for (int i = 0; i < 60; ++i) {
+        now_ += 1;
+        EXPECT_EQ(call(raceAddQuery("NFS4", "Race" + std::to_string(i), loopbackDecimal(1, i + 1)),
+                       loopbackSource(1, i + 1)),
+                  "OK\n");
+    }
+    done = true;
+    for (auto& reader : readers) reader.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_GT(answered.load(), 60);
 }
 
 TEST_F(LobbyTest, ThePeriodicSweepRemovesExpiredRacesWithoutAnyListing) {
