@@ -33,14 +33,25 @@ public:
 private:
     struct Held {
         explicit Held(std::atomic_flag& flag) : flag_(flag) {
-            while (flag_.test_and_set(std::memory_order_acquire))
-                while (flag_.test(std::memory_order_relaxed)) std::this_thread::yield();
+            for (int spins = 0; flag_.test_and_set(std::memory_order_acquire);)
+                while (flag_.test(std::memory_order_relaxed)) {
+                    if (++spins < 64) pause();
+                    else std::this_thread::yield();  // its holder was preempted
+                }
         }
         ~Held() { flag_.clear(std::memory_order_release); }
         Held(const Held&) = delete;
         Held& operator=(const Held&) = delete;
         std::atomic_flag& flag_;
     };
+
+    static void pause() {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#elif defined(__aarch64__) || defined(__arm__)
+        asm volatile("yield");
+#endif
+    }
 
     mutable std::atomic_flag busy_;  // clear from the start
     std::shared_ptr<T> value_;
