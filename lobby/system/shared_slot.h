@@ -35,8 +35,10 @@ private:
         explicit Held(std::atomic_flag& flag) : flag_(flag) {
             for (int spins = 0; flag_.test_and_set(std::memory_order_acquire);)
                 while (flag_.test(std::memory_order_relaxed)) {
-                    if (++spins < 64) pause();
-                    else std::this_thread::yield();  // its holder was preempted
+                    // A holder copies one pointer; spins that long mean it was preempted. A
+                    // yield sooner would hand this core to another program for a whole slice.
+                    if (++spins < kSpinsBeforeYield) pause();
+                    else std::this_thread::yield();
                 }
         }
         ~Held() { flag_.clear(std::memory_order_release); }
@@ -44,6 +46,8 @@ private:
         Held& operator=(const Held&) = delete;
         std::atomic_flag& flag_;
     };
+
+    static constexpr int kSpinsBeforeYield = 1 << 12;  // some tens of microseconds
 
     static void pause() {
 #if defined(__x86_64__) || defined(__i386__)
